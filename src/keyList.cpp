@@ -1,0 +1,152 @@
+#include "keyList.h"
+
+#include <cstdio>
+#include <new>
+#include <sys/stat.h>
+
+#include "utilities.h"
+#include "utilitiesLinux.h"
+
+KEYLIST::KEYLIST() : head(new (std::nothrow) KEYNODE), current(nullptr) {
+  // Without a sentinel the list stays unusable but harmless: every
+  // operation below treats it as empty and adds nothing.
+  if (!head) perror("Out of space");
+}
+
+KEYLIST::~KEYLIST() {
+  if (!head) return;
+  KEYNODE* node = head->next;
+  while (node) {
+    KEYNODE* next = node->next;
+    delete node;
+    node = next;
+  }
+  delete head;
+}
+
+KEYNODE* KEYLIST::insertNode(KEYNODE* node, const std::string& key,
+                             const std::string& value) {
+  KEYNODE* entry = new (std::nothrow) KEYNODE;
+  if (!entry) {
+    perror("Out of space");
+    return nullptr;
+  }
+  entry->key = key;
+  entry->value = value;
+  entry->next = node->next;
+  node->next = entry;
+  return entry;
+}
+
+KEYNODE* KEYLIST::findNode(KEYNODE* node, const std::string& key) {
+  for (KEYNODE* entry = node ? node->next : nullptr; entry; entry = entry->next) {
+    if (entry->key == key) return entry;
+  }
+  return nullptr;
+}
+
+KEYNODE* KEYLIST::findPrevNode(KEYNODE* node, const std::string& key) {
+  while (node && node->next && node->next->key != key) node = node->next;
+  return node;
+}
+
+int KEYLIST::deleteNode(KEYNODE* node, const std::string& key) {
+  KEYNODE* prev = findPrevNode(node, key);
+  if (!prev || !prev->next) return 1;
+  KEYNODE* entry = prev->next;
+  prev->next = entry->next;
+  if (current == entry) current = entry->next;
+  delete entry;
+  return 0;
+}
+
+int KEYLIST::add(const std::string& key, const std::string& value) {
+  if (!head) return 1;
+  if (isExist(key)) return 1;
+  insertNode(head, key, value);
+  return 0;
+}
+
+int KEYLIST::update(const std::string& key, const std::string& value) {
+  KEYNODE* entry = findNode(head, key);
+  if (!entry) return 1;
+  entry->value = value;
+  return 0;
+}
+
+const char* KEYLIST::find(const std::string& key) {
+  KEYNODE* entry = findNode(head, key);
+  return entry ? entry->value.c_str() : nullptr;
+}
+
+int KEYLIST::isExist(const std::string& key) {
+  return findNode(head, key) ? 1 : 0;
+}
+
+int KEYLIST::remove(const std::string& key) { return deleteNode(head, key); }
+
+void KEYLIST::clearList() {
+  if (!head) return;
+  while (KEYNODE* entry = head->next) {
+    printf("Removing %s\n", entry->key.c_str());
+    head->next = entry->next;
+    delete entry;
+  }
+  current = nullptr;
+}
+
+void KEYLIST::resetIterator() { current = head ? head->next : nullptr; }
+
+int KEYLIST::getNextKey(std::string* keyOut, std::string* valueOut) {
+  if (!current) return 1;
+  *keyOut = current->key;
+  *valueOut = current->value;
+  current = current->next;
+  return 0;
+}
+
+int KEYLIST::printList() {
+  std::string key, value;
+  resetIterator();
+  int end;
+  while ((end = getNextKey(&key, &value)) == 0) {
+    printf("%s=%s\n", key.c_str(), value.c_str());
+  }
+  return end;
+}
+
+int KEYLIST::loadList(const std::string& path) {
+  clearList();
+  FILE* file = fopen(path.c_str(), "re");
+  if (!file) return 1;
+  std::string piece, key, value;
+  while (readPiece(file, &piece)) {
+    if (parseKey(piece, &key, &value) == 0) add(key, value);
+  }
+  fclose(file);
+  return 0;
+}
+
+int KEYLIST::saveList(const std::string& path) {
+  std::string dir = dirName(path);
+  struct stat st;
+  if (!dir.empty() && stat(dir.c_str(), &st) != 0 && mkdir_p(dir, 0700) != 0) {
+    printf("Unable to create %s\n", dir.c_str());
+    return 1;
+  }
+  FILE* file = fopen(path.c_str(), "we");
+  if (!file) {
+    printf("error in fopen\n");
+    return 1;
+  }
+  std::string key, value;
+  resetIterator();
+  while (getNextKey(&key, &value) == 0) {
+    fprintf(file, "%s=%s\n", key.c_str(), value.c_str());
+  }
+  // A full disk must not pass for a saved file: the location record would
+  // be lost without a word.
+  bool failed = ferror(file) != 0;
+  if (fclose(file) != 0) failed = true;
+  return failed ? 1 : 0;
+}

@@ -1,0 +1,46 @@
+// In-memory list of key=value entries, loaded from and saved to the small
+// files that record where the agent is installed.
+#ifndef LAUNCHER_KEYLIST_H_
+#define LAUNCHER_KEYLIST_H_
+
+#include <string>
+
+struct KEYNODE {
+  std::string key;
+  std::string value;
+  KEYNODE* next = nullptr;
+};
+
+// Entries run from the most recently added to the oldest; keys are unique
+// and compared byte for byte.
+class KEYLIST {
+ public:
+  KEYLIST();
+  ~KEYLIST();
+  KEYLIST(const KEYLIST&) = delete;
+  KEYLIST& operator=(const KEYLIST&) = delete;
+
+  int add(const std::string& key, const std::string& value);
+  int update(const std::string& key, const std::string& value);
+  const char* find(const std::string& key);
+  int isExist(const std::string& key);
+  int remove(const std::string& key);
+  void clearList();
+  void resetIterator();
+  int getNextKey(std::string* keyOut, std::string* valueOut);
+  int printList();
+  int loadList(const std::string& path);
+  int saveList(const std::string& path);
+
+ private:
+  KEYNODE* insertNode(KEYNODE* node, const std::string& key,
+                      const std::string& value);
+  KEYNODE* findNode(KEYNODE* node, const std::string& key);
+  KEYNODE* findPrevNode(KEYNODE* node, const std::string& key);
+  int deleteNode(KEYNODE* node, const std::string& key);
+
+  KEYNODE* head;
+  KEYNODE* current;
+};
+
+#endif  // LAUNCHER_KEYLIST_H_

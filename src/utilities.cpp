@@ -1,0 +1,261 @@
+#include "utilities.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "keyList.h"
+
+namespace {
+
+// fgets with a 255-byte buffer: the piece size that every file format of the
+// launcher is defined by.
+const int kPieceBufferSize = 255;
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string currentDirectory() {
+  // getcwd(NULL, 0) allocates as much as the path needs, so a working
+  // directory of any depth is read whole (or not at all).
+  char* cwd = getcwd(nullptr, 0);
+  if (!cwd) return std::string();
+  std::string result(cwd);
+  free(cwd);
+  return result;
+}
+
+std::string joinWithSlash(const std::string& dir, const std::string& name) {
+  if (!dir.empty() && dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// atoi's reading of a number, except that values outside the int range
+// saturate instead of being undefined.
+int toVersionNumber(const std::string& text) {
+  const char* p = text.c_str();
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value <= INT_MAX) value = value * 10 + (*p - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+bool readPiece(FILE* file, std::string* piece) {
+  char buffer[kPieceBufferSize];
+  if (!fgets(buffer, sizeof buffer, file)) return false;
+  // A NUL byte inside the line ends the text there, as for every C string
+  // the formats were written for.
+  char* newline = strchr(buffer, '\n');
+  if (newline) *newline = '\0';
+  piece->assign(buffer);
+  return true;
+}
+
+std::string findCommand(const std::string& command) {
+  std::string candidate;
+  if (command.empty()) return std::string();
+  if (command[0] == '/' || (command.size() > 2 && command[1] == ':')) {
+    candidate = command;
+  } else if (command.find('/') != std::string::npos) {
+    std::string cwd = currentDirectory();
+    if (cwd.empty()) return std::string();
+    candidate = joinWithSlash(cwd, command);
+  } else {
+    // The current directory comes first, before every PATH entry; an unset
+    // PATH searches the current directory only.
+    const char* path = getenv("PATH");
+    std::string list = std::string(".:") + (path ? path : "");
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      std::string entry = list.substr(start, end - start);
+      start = end + 1;
+      if (entry.empty()) continue;
+      candidate = joinWithSlash(entry, command);
+      if (candidate.compare(0, 2, "./") == 0 ||
+          candidate.compare(0, 3, "../") == 0) {
+        std::string cwd = currentDirectory();
+        if (cwd.empty()) continue;
+        candidate = cwd + "/" + candidate;
+      }
+      if (isRegularFile(candidate)) return candidate;
+    }
+    return std::string();
+  }
+  return isRegularFile(candidate) ? candidate : std::string();
+}
+
+std::string dirName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return path.substr(0, slash + 1);
+}
+
+std::string parentDirName(const std::string& path) {
+  std::string dir = dirName(path);
+  if (dir.empty() || dir == "/") return std::string();
+  dir.pop_back();
+  return dirName(dir);
+}
+
+std::string baseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return path;
+  return path.substr(slash + 1);
+}
+
+std::string removeSuffix(const std::string& name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot + 1 == name.size()) return name;
+  return name.substr(0, dot);
+}
+
+int isFileExist(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? 1 : 0;
+}
+
+int parseKey(const std::string& line, std::string* key, std::string* value) {
+  size_t equals = line.find('=');
+  if (equals == std::string::npos || equals == 0) return 1;
+  key->assign(line, 0, equals);
+  value->assign(line, equals + 1, std::string::npos);
+  return 0;
+}
+
+std::string trim(const std::string& text) {
+  size_t start = text.find_first_not_of(' ');
+  if (start == std::string::npos) return std::string();
+  size_t end = text.find_last_not_of(' ');
+  return text.substr(start, end - start + 1);
+}
+
+std::string replace(const std::string& text, const std::string& search,
+                    const std::string& with) {
+  size_t at = search.empty() ? std::string::npos : text.find(search);
+  if (at == std::string::npos) return text;
+  return text.substr(0, at) + with + text.substr(at + search.size());
+}
+
+int getProperty(const std::string& path, const std::string& key,
+                std::string* dst) {
+  KEYLIST list;
+  if (list.loadList(path) != 0) return -1;
+  dst->clear();
+  const char* value = list.find(key);
+  if (!value) return -1;
+  dst->assign(value);
+  return 0;
+}
+
+int storeProperty(const std::string& path, const std::string& key,
+                  const std::string& value, const char* addError,
+                  const char* saveError) {
+  KEYLIST list;
+  list.loadList(path);
+  int failed = list.isExist(key) ? list.update(key, value) : list.add(key, value);
+  if (failed) fputs(addError, stdout);
+  if (list.saveList(path) != 0) {
+    fputs(saveError, stdout);
+    return -1;
+  }
+  return 0;
+}
+
+int setProperty(const std::string& path, const std::string& key,
+                const std::string& value) {
+  return storeProperty(path, key, value, "Error adding the property key",
+                       "Error saving property key\n");
+}
+
+int parseVersion(const std::string& text, int* major, int* minor, int* micro,
+                 std::string* qualifier) {
+  std::string parts[3];
+  qualifier->clear();
+  size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    size_t dot = text.find('.', start);
+    if (dot == std::string::npos) {
+      parts[i] = text.substr(start);
+      break;
+    }
+    parts[i] = text.substr(start, dot - start);
+    start = dot + 1;
+    if (i == 2) qualifier->assign(text, start, std::string::npos);
+  }
+  *major = toVersionNumber(parts[0]);
+  *minor = toVersionNumber(parts[1]);
+  *micro = toVersionNumber(parts[2]);
+  return 0;
+}
+
+int compareVersion(const std::string& lhs, const std::string& rhs) {
+  int l[3], r[3];
+  std::string lq, rq;
+  parseVersion(lhs, &l[0], &l[1], &l[2], &lq);
+  parseVersion(rhs, &r[0], &r[1], &r[2], &rq);
+  for (int i = 0; i < 3; ++i) {
+    if (l[i] != r[i]) return l[i] < r[i] ? -1 : 1;
+  }
+  return strcmp(lq.c_str(), rq.c_str());
+}
+
+std::string addQuotation(const std::string& text) {
+  if (text.find(' ') == std::string::npos) return text;
+  size_t equals = text.find('=');
+  if (equals == std::string::npos) return "\"" + text + "\"";
+  // NAME=value keeps the name outside the quotes. With several '=' the first
+  // one is taken as the separator.
+  return text.substr(0, equals + 1) + "\"" + text.substr(equals + 1) + "\"";
+}
+
+std::string removeDriveLetterSlash(const std::string& src) {
+  if (src.size() > 2 && src[1] == '\\' && src[2] == ':') {
+    return src.substr(0, 1) + src.substr(2);
+  }
+  return src;
+}
+
+std::string removeDoubleSlash(const std::string& src) {
+  if (src.size() <= 1) return src;
+  std::string dst;
+  size_t i = 0;
+  if (src[0] == '\\' && src[1] == '\\') {
+    dst = "\\\\";
+    i = 2;
+  }
+  bool pair = false;
+  for (; i < src.size(); ++i) {
+    char c = src[i];
+    if (!isSeparator(c)) {
+      dst += c;
+      pair = false;
+    } else if (!pair) {
+      dst += c;
+      pair = true;
+    } else {
+      pair = false;
+    }
+  }
+  return dst;
+}
+
+void removeTrailSlash(std::string* text) {
+  if (!text->empty() && isSeparator(text->back())) text->pop_back();
+}

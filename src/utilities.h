@@ -1,0 +1,65 @@
+// Portable path, string, version and key=value file helpers.
+#ifndef LAUNCHER_UTILITIES_H_
+#define LAUNCHER_UTILITIES_H_
+
+#include <cstdio>
+#include <string>
+
+// Reads the next piece of a text file the way the launcher's file formats
+// are defined: at most 254 bytes, stopping after a newline, with the first
+// newline cut off. A longer physical line arrives as several pieces.
+// Returns false at end of file or on a read error.
+bool readPiece(FILE* file, std::string* piece);
+
+// Path of an existing regular file for `command` (absolute, relative with a
+// slash, or a bare name searched in ".", then $PATH); empty when none.
+std::string findCommand(const std::string& command);
+
+std::string dirName(const std::string& path);
+std::string parentDirName(const std::string& path);
+std::string baseName(const std::string& path);
+std::string removeSuffix(const std::string& name);
+
+// 1 when a status query of the path (following links) succeeds, else 0.
+int isFileExist(const std::string& path);
+
+// Splits a line at its first '='. Returns 0 with key and value filled, or 1
+// (and writes neither) when there is no '=' or it is the first character.
+int parseKey(const std::string& line, std::string* key, std::string* value);
+
+// Copy without leading and trailing blanks (only ' ' counts as a blank).
+std::string trim(const std::string& text);
+
+// `text` with the first occurrence of `search` replaced by `with`.
+std::string replace(const std::string& text, const std::string& search,
+                    const std::string& with);
+
+// One-shot reads and writes of a key=value file. 0 on success, -1 on
+// failure; a file that cannot be opened leaves *dst unchanged.
+int getProperty(const std::string& path, const std::string& key,
+                std::string* dst);
+int setProperty(const std::string& path, const std::string& key,
+                const std::string& value);
+// Loads the file, adds or updates the key and saves it again; the two texts
+// are printed when adding or saving fails.
+int storeProperty(const std::string& path, const std::string& key,
+                  const std::string& value, const char* addError,
+                  const char* saveError);
+
+// Splits major.minor.micro.qualifier. Numbers outside the int range
+// saturate. Returns 0.
+int parseVersion(const std::string& text, int* major, int* minor, int* micro,
+                 std::string* qualifier);
+// Negative, 0 or positive for lhs older, equal or newer than rhs.
+int compareVersion(const std::string& lhs, const std::string& rhs);
+
+// `text` unchanged when it holds no blank, else quoted ("a b", or
+// NAME="value" when it holds one '=').
+std::string addQuotation(const std::string& text);
+
+// Separator clean-ups for directory values written by the agent.
+std::string removeDriveLetterSlash(const std::string& src);
+std::string removeDoubleSlash(const std::string& src);
+void removeTrailSlash(std::string* text);
+
+#endif  // LAUNCHER_UTILITIES_H_

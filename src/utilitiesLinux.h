@@ -1,0 +1,49 @@
+// The platform layer: this platform's answers for home directories, admin
+// rights, key files, child processes and path conventions.
+#ifndef LAUNCHER_UTILITIESLINUX_H_
+#define LAUNCHER_UTILITIESLINUX_H_
+
+#include <string>
+#include <vector>
+
+// Catalogue text of `key` in the user's language; empty when absent.
+void getString(int key, std::string* dst);
+
+// The user's home directory: $HOME, else the password database entry of the
+// real user id. Returns 0 when one was found, -1 (and an empty *dst) when
+// there is none, so per-user files are never looked up relative to the
+// working directory by accident.
+int getHomeDir(std::string* dst);
+int getMyDocumentDir(std::string* dst);
+int getProfileDir(std::string* dst);
+// "/etc" when `machineWide` is not 0, else the home directory.
+int getAppDataDir(std::string* dst, int machineWide);
+
+// Creates every directory along `path`; 0 on success, 1 on failure.
+int mkdir_p(const std::string& path, int permissions);
+
+// 1 when the real user id is 0.
+int isAdmin();
+
+enum { KEY_TYPE_USER = 1, KEY_TYPE_MACHINE = 2 };
+int getRegValue(const std::string& keyName, int keyType, const std::string& key,
+                std::string* dst);
+int setRegValue(const std::string& keyName, int keyType, const std::string& key,
+                const std::string& value);
+
+// Runs `path` with `argv` (slot 0 included) as a child and waits for it.
+// Result: the child's exit status; 128 + the signal number when a signal
+// ended it; 255 when it could not be started, created or waited for.
+int runProgram(const std::string& path, const std::vector<std::string>& argv);
+// The same, with LANG replaced by `lang` in the child's environment.
+int runProgram(const std::string& path, const std::vector<std::string>& argv,
+               const std::string& lang);
+// The environment runProgram(path, argv, lang) hands to its child.
+std::vector<std::string> environmentWithLang(char** env,
+                                             const std::string& lang);
+
+int normalizePath(std::string* result, const std::string& path);
+int isFileAbsolute(const std::string& path);
+int platformStrCaseCmp(const std::string& a, const std::string& b);
+
+#endif  // LAUNCHER_UTILITIESLINUX_H_
