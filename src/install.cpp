@@ -1,6 +1,5 @@
 #include "install.h"
 
-#include <clocale>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -286,7 +285,6 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 }
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
-  flushLog();
   int rc = settings.nl.empty()
                ? runProgram(installer.InstallerProgram, installer.installerArglist)
                : runProgram(installer.InstallerProgram,
@@ -372,10 +370,6 @@ void closeLog() {
   if (!logFile) return;
   fclose(logFile);
   logFile = nullptr;
-}
-
-void flushLog() {
-  if (logFile) fflush(logFile);
 }
 
 void logSection(const char* title) {
@@ -471,7 +465,9 @@ bool isAgentSufficient(const AgentInfo& agent, const IniSettings& ini) {
 }
 
 int launcherMain(int argc, char** argv) {
-  setlocale(LC_ALL, "");
+  // The process locale matters only for a message: the catalogue sets it
+  // from the environment when it chooses the language, so a run that shows
+  // nothing does not pay for loading the locale (nearly half its start-up).
   platform = kPlatformLinux;
   backupArgList(argc, argv);
 

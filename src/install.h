@@ -105,9 +105,6 @@ extern FILE* logFile;
 
 void openLog(const std::string& path);
 void closeLog();
-// Flushes what was written so far, so a child started now cannot duplicate
-// it and a person watching the file sees every line.
-void flushLog();
 void logSection(const char* title);
 void logValue(const char* name, const std::string& value);
 void logValue(const char* name, int value);
