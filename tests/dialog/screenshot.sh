@@ -1,0 +1,37 @@
+#!/bin/sh
+# screenshot.sh LAUNCHER PROBE_MODULE OUTPUT.png
+# Takes a picture of the launcher's error dialog for an installer that fails
+# with status 3, in English, on a private virtual X server. The picture is of
+# the dialog window alone (no window manager runs, so it has no title bar).
+#   tests/dialog/screenshot.sh build-dialog/launcher \
+#     build-dialog/tests/libdialog_probe.so docs/dialog.png
+set -eu
+[ $# -eq 3 ] || { echo "usage: screenshot.sh LAUNCHER PROBE_MODULE OUTPUT.png" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+probe=$(realpath "$2")
+output=$(realpath "$3")
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/dialog-shot.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/package" "$work/home"
+cp "$1" "$work/package/setup"
+printf '#!/bin/sh\nexit 3\n' >"$work/package/inst.sh"
+chmod +x "$work/package/inst.sh"
+cat >"$work/package/setup.ini" <<'EOF'
+[INSTALLER]
+LOCATION=inst.sh
+[MANAGER]
+VERSION=1.0.0
+LOCATION_KEY=agent.key
+LAUNCHER=agent
+EOF
+
+rm -f "$output"
+status=0
+(cd "$work/home" && env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG=C \
+  HOME="$work/home" GTK_MODULES="$probe" \
+  DIALOG_PROBE_REPORT="$work/report.txt" DIALOG_PROBE_SHOT="$output" \
+  "$here/with-xvfb.sh" "$work/package/setup") || status=$?
+[ "$status" -eq 3 ] || { echo "screenshot: launcher ended with $status, not 3" >&2; exit 1; }
+[ -s "$output" ] || { echo "screenshot: no picture was taken" >&2; exit 1; }
+cat "$work/report.txt"
