@@ -3,6 +3,8 @@
 #ifndef LAUNCHER_STRINGTABLE_H_
 #define LAUNCHER_STRINGTABLE_H_
 
+#include <string>
+
 struct STRING_ENTRY {
   int key;
   const char* text;  // UTF-8, at most 511 bytes
@@ -52,5 +54,11 @@ const char* getCurrCodeSet();
 void setCurrStringTable();
 const char* getStringFromStringTable(int key);
 const char* getStrFromSpecTable(int key, const STRING_ENTRY* table, int count);
+
+// The two halves of the choice without the process-wide setlocale around
+// them: the locale name from what setlocale reported (null when the
+// environment's locale is not available), and the table for a name.
+std::string deriveLocaleName(const char* processLocale);
+const STRING_ENTRY* chooseStringTable(const char* locale);
 
 #endif  // LAUNCHER_STRINGTABLE_H_
