@@ -1,1 +1,13 @@
 # unit tests
+# The core units' own tests, one file per unit, in one executable.
+add_executable(unit_tests
+  utilities_test.cpp
+  utilitiesLinux_test.cpp
+  keyList_test.cpp
+  install_test.cpp)
+target_compile_options(unit_tests PRIVATE ${LAUNCHER_WARNINGS})
+target_link_libraries(unit_tests PRIVATE launchercore GTest::gtest_main)
+# Each test runs in its own process: the tests change the working directory,
+# the environment and the umask, and some take another user id.
+include(GoogleTest)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
