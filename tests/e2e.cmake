@@ -1,0 +1,39 @@
+# e2e tests
+# The stand-in agent and installer, and the end-to-end suite that runs the
+# real launcher binaries against them.
+add_library(e2e_standin STATIC standins/standin.cpp)
+target_include_directories(e2e_standin PUBLIC standins)
+target_compile_options(e2e_standin PRIVATE ${LAUNCHER_WARNINGS})
+
+add_executable(standin_agent standins/agent.cpp)
+target_link_libraries(standin_agent PRIVATE e2e_standin)
+target_compile_options(standin_agent PRIVATE ${LAUNCHER_WARNINGS})
+
+add_executable(standin_installer standins/installer.cpp)
+target_link_libraries(standin_installer PRIVATE e2e_standin)
+target_compile_options(standin_installer PRIVATE ${LAUNCHER_WARNINGS})
+
+add_executable(e2e_tests
+  e2e/harness.cpp
+  e2e/launch_test.cpp
+  e2e/process_test.cpp)
+target_include_directories(e2e_tests PRIVATE e2e)
+target_compile_options(e2e_tests PRIVATE ${LAUNCHER_WARNINGS})
+target_compile_definitions(e2e_tests PRIVATE
+  E2E_STANDIN_AGENT="$<TARGET_FILE:standin_agent>"
+  E2E_STANDIN_INSTALLER="$<TARGET_FILE:standin_installer>")
+target_link_libraries(e2e_tests PRIVATE e2e_standin GTest::gtest GTest::gtest_main)
+add_dependencies(e2e_tests standin_agent standin_installer)
+
+# The same suite runs once against every launcher binary the build makes.
+set(E2E_LAUNCHERS launcher)
+if(TARGET launcher32)
+  list(APPEND E2E_LAUNCHERS launcher32)
+endif()
+foreach(target IN LISTS E2E_LAUNCHERS)
+  add_dependencies(e2e_tests ${target})
+  add_test(NAME e2e.${target} COMMAND e2e_tests)
+  set_tests_properties(e2e.${target} PROPERTIES
+    ENVIRONMENT "LAUNCHER_UNDER_TEST=$<TARGET_FILE:${target}>"
+    TIMEOUT 1800)
+endforeach()
