@@ -226,7 +226,17 @@ Result E2eTest::runAs(const std::string& argv0,
     return result;
   }
 
-  std::vector<std::string> argvText = {argv0};
+  // E2E_WRAPPER (absolute program path and its options, separated by
+  // blanks) runs the launcher under a checker such as valgrind, which hands
+  // the launcher the same argv[0] and keeps its pid across an exec.
+  std::vector<std::string> argvText;
+  std::string program = launcherPath();
+  if (const char* wrapper = std::getenv("E2E_WRAPPER")) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) argvText.push_back(word);
+    if (!argvText.empty()) program = argvText[0];
+  }
+  argvText.push_back(argv0);
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argvPtr, envPtr;
   for (std::string& a : argvText) argvPtr.push_back(&a[0]);
@@ -234,7 +244,6 @@ Result E2eTest::runAs(const std::string& argv0,
   std::vector<std::string> envText = env;
   for (std::string& e : envText) envPtr.push_back(&e[0]);
   envPtr.push_back(nullptr);
-  std::string program = launcherPath();
 
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
