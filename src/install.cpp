@@ -34,7 +34,7 @@ std::string formatText(const char* format, ...) {
   std::string result;
   if (length > 0) {
     result.resize(static_cast<size_t>(length) + 1);
-    vsnprintf(&result[0], result.size(), format, args);
+    vsnprintf(result.data(), result.size(), format, args);
     result.resize(static_cast<size_t>(length));
   }
   va_end(args);

@@ -92,7 +92,7 @@ std::string findCommand(const std::string& command) {
           candidate.compare(0, 3, "../") == 0) {
         std::string cwd = currentDirectory();
         if (cwd.empty()) continue;
-        candidate = cwd + "/" + candidate;
+        candidate.insert(0, cwd + "/");
       }
       if (isRegularFile(candidate)) return candidate;
     }
