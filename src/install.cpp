@@ -513,7 +513,7 @@ int launcherMain(int argc, char** argv) {
 // --- Settings --------------------------------------------------------------
 
 int processINI(const std::string& path, IniSettings* ini) {
-  FILE* file = fopen(path.c_str(), "re");
+  FILE* file = openRegularFile(path);
   if (!file) {
     // Silent mode is not known yet: this message is always shown.
     std::string format;
@@ -708,7 +708,7 @@ std::string getInstalledQRVersion(const std::string& location) {
 }
 
 int getAppDataDir(const std::string& configFile, std::string* dst) {
-  FILE* file = fopen(configFile.c_str(), "re");
+  FILE* file = openRegularFile(configFile);
   if (!file) return 0;
   dst->clear();
   std::string piece;
@@ -724,7 +724,7 @@ int getAppDataDir(const std::string& configFile, std::string* dst) {
 }
 
 int getQRVersion(const std::string& xmlFile, std::string* dst) {
-  FILE* file = fopen(xmlFile.c_str(), "re");
+  FILE* file = openRegularFile(xmlFile);
   if (!file) return 0;
   dst->clear();
   const std::string idAttribute = std::string("id='") + kAgentPackageId + "'";

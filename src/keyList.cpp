@@ -117,7 +117,7 @@ int KEYLIST::printList() {
 
 int KEYLIST::loadList(const std::string& path) {
   clearList();
-  FILE* file = fopen(path.c_str(), "re");
+  FILE* file = openRegularFile(path);
   if (!file) return 1;
   std::string piece, key, value;
   while (readPiece(file, &piece)) {

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,20 @@ int toVersionNumber(const std::string& text) {
 }
 
 }  // namespace
+
+FILE* openRegularFile(const std::string& path) {
+  // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "r");
+  if (!file) close(fd);
+  return file;
+}
 
 bool readPiece(FILE* file, std::string* piece) {
   char buffer[kPieceBufferSize];

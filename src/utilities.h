@@ -5,6 +5,11 @@
 #include <cstdio>
 #include <string>
 
+// Opens a file for reading as text when it is a regular file; null
+// otherwise. A FIFO or a device where one of the launcher's files belongs
+// would block its start or feed it without end, so it counts as missing.
+FILE* openRegularFile(const std::string& path);
+
 // Reads the next piece of a text file the way the launcher's file formats
 // are defined: at most 254 bytes, stopping after a newline, with the first
 // newline cut off. A longer physical line arrives as several pieces.
