@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and tests two trees: build/ (the normal
 # build, with the i386 launcher) and build-asan/ (everything under
-# AddressSanitizer and UBSan). Fails when a build fails, when a test fails,
-# or when a tree runs no test at all. Safe to run again.
+# AddressSanitizer and UBSan); then runs the end-to-end suite under valgrind
+# memcheck, the static analysis and every fuzz target (FUZZ_SECONDS each,
+# 60 by default). Fails when a build fails, when a check fails, or when a
+# tree runs no test at all. Safe to run again.
 #
 #   sudo scripts/test.sh
 set -euo pipefail
@@ -30,9 +32,17 @@ build_and_test() {
 failed=()
 build_and_test build -DLAUNCHER_M32=ON || failed+=(build)
 build_and_test build-asan -DLAUNCHER_SANITIZE=ON || failed+=(build-asan)
+if [[ ! " ${failed[*]-} " =~ " build " ]]; then
+  echo "== memcheck"
+  scripts/memcheck.sh build || failed+=(memcheck)
+fi
+echo "== static analysis"
+scripts/analyze.sh || failed+=(analysis)
+echo "== fuzzing"
+scripts/fuzz.sh || failed+=(fuzzing)
 
 if [ "${#failed[@]}" -ne 0 ]; then
   echo "test.sh: FAILED in ${failed[*]}" >&2
   exit 1
 fi
-echo "test.sh: all tests passed in build and build-asan"
+echo "test.sh: all tests and checks passed"
