@@ -303,6 +303,12 @@ Result E2eTest::runAs(const std::string& argv0,
   }
   int status = 0;
   for (;;) {
+    // A launcher past its time is killed before the blocking wait, never
+    // after it.
+    if (result.timedOut) {
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+    }
     pid_t got = waitpid(pid, &status, result.timedOut ? 0 : WNOHANG);
     if (got == pid) break;
     if (got < 0 && errno != EINTR) break;
