@@ -2,8 +2,6 @@
 #ifndef LAUNCHER_TESTS_STRINGTABLE_TABLES_H_
 #define LAUNCHER_TESTS_STRINGTABLE_TABLES_H_
 
-#include <string>
-
 #include "stringtable.h"
 
 struct NamedTable {
@@ -24,21 +22,6 @@ inline const char* tableTag(const STRING_ENTRY* table) {
     if (t.table == table) return t.tag;
   }
   return table == nullptr ? "none" : "unknown";
-}
-
-// One line per text: backslashes and line breaks escaped.
-inline std::string escapeText(const char* text) {
-  std::string out;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == '\\') {
-      out += "\\\\";
-    } else if (*p == '\n') {
-      out += "\\n";
-    } else {
-      out += *p;
-    }
-  }
-  return out;
 }
 
 #endif  // LAUNCHER_TESTS_STRINGTABLE_TABLES_H_

