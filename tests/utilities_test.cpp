@@ -180,3 +180,20 @@ TEST(PropertyFileTest, GetAndSet) {
   EXPECT_EQ("error in fopen\nError saving property key\n",
             testing::internal::GetCapturedStdout());
 }
+
+// Only regular files are read: a FIFO would block the launcher's start in
+// open, a device would feed it without end.
+TEST(OpenRegularFileTest, RefusesEverythingButRegularFiles) {
+  TempDir dir;
+  writeFile(dir / "plain", "location=/opt/a\n");
+  ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));
+  FILE* plain = openRegularFile(dir / "plain");
+  ASSERT_NE(nullptr, plain);
+  fclose(plain);
+  for (const std::string& path : {dir / "fifo", dir.path, std::string("/dev/zero"), dir / "missing"}) {
+    EXPECT_EQ(nullptr, openRegularFile(path)) << path;
+  }
+  std::string value = "unchanged";
+  EXPECT_EQ(-1, getProperty(dir / "fifo", "location", &value));
+  EXPECT_EQ("unchanged", value);
+}
