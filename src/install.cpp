@@ -59,18 +59,10 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 }
 
 // Every error the user sees: one modal dialog (unless silent), titled
-// "Error", with the catalogue text of `key` filled with one value.
-void reportError(const Settings& settings, int key, const std::string& value) {
-  if (settings.isDialogAllowed != 1) return;
-  std::string title, format;
-  getString(MSG_ERROR_TITLE, &title);
-  getString(key, &format);
-  std::string message = formatText(format.c_str(), value.c_str());
-  displayMessage(message.c_str(), title.c_str(), MSG_KIND_ERROR, inputArgc,
-                 inputArgv);
-}
-
-void reportError(const Settings& settings, int key, int value) {
+// "Error", with the catalogue text of `key` filled with one value (a C
+// string or an int, as the text's one conversion expects).
+template <typename Value>
+void reportError(const Settings& settings, int key, Value value) {
   if (settings.isDialogAllowed != 1) return;
   std::string title, format;
   getString(MSG_ERROR_TITLE, &title);
@@ -240,24 +232,29 @@ void logAgentInfo(const char* title, const AgentInfo& agent,
 // --- Launch steps ----------------------------------------------------------
 
 // Nothing can be installed: the launch mode picks the lines and the message.
+struct ModeReport {
+  const char* modeLine;
+  const char* notDetectedLine;
+  int key;
+};
+
+const ModeReport kModeReports[] = {
+    {"Running in INSTALL Mode.  \n",
+     "Agent is not detected on the system. Install cannot continue \n",
+     MSG_AGENT_NOT_FOUND},
+    {"Running in UNINSTALL Mode.  \n",
+     "Agent is not detected on the system. Uninstall cannot continue \n",
+     MSG_AGENT_NOT_FOUND},
+    {"Running in EXTENSION Mode.  \n",
+     "Agent is not detected on the system. Install cannot continue. \n",
+     MSG_AGENT_NOT_FOUND_EXT},
+};
+
 int reportNoInstaller(const IniSettings& ini, const Settings& settings) {
-  switch (ini.mode) {
-    case MODE_UNINSTALL:
-      logLine("Running in UNINSTALL Mode.  \n");
-      logLine("Agent is not detected on the system. Uninstall cannot continue \n");
-      reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion);
-      break;
-    case MODE_EXTENSION:
-      logLine("Running in EXTENSION Mode.  \n");
-      logLine("Agent is not detected on the system. Install cannot continue. \n");
-      reportError(settings, MSG_AGENT_NOT_FOUND_EXT, ini.iniManagerVersion);
-      break;
-    default:
-      logLine("Running in INSTALL Mode.  \n");
-      logLine("Agent is not detected on the system. Install cannot continue \n");
-      reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion);
-      break;
-  }
+  const ModeReport& report = kModeReports[ini.mode];
+  logLine(report.modeLine);
+  logLine(report.notDetectedLine);
+  reportError(settings, report.key, ini.iniManagerVersion.c_str());
   return 1;
 }
 
@@ -270,7 +267,7 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
     createAgtInstallerArgList_MSI(info, ini, cmd, settings, installer);
     if (!isFileExist(installer->msiFile)) {
       logFormat("MSI installer image is not found: %s\n", installer->msiFile);
-      reportError(settings, MSG_INSTALLER_NOT_FOUND, installer->msiFile);
+      reportError(settings, MSG_INSTALLER_NOT_FOUND, installer->msiFile.c_str());
       return false;
     }
     return true;
@@ -278,7 +275,7 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
   createAgtInstallerArgList_linux(info, ini, cmd, settings, installer);
   if (!isFileExist(installer->InstallerProgram)) {
     logFormat("Installer does not exist: %s\n", installer->InstallerProgram);
-    reportError(settings, MSG_INSTALLER_NOT_FOUND, installer->InstallerProgram);
+    reportError(settings, MSG_INSTALLER_NOT_FOUND, installer->InstallerProgram.c_str());
     return false;
   }
   return true;
@@ -330,7 +327,7 @@ bool installAgent(const LauncherInfo& info, const IniSettings& ini,
   logAgentInfo("Installed Agent Info (after install agent) ", *agent, ini);
   if (!isAgentSufficient(*agent, ini)) {
     logLine("Correct agent cannot be found \n");
-    reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion);
+    reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion.c_str());
     *status = 1;
     return false;
   }
@@ -501,7 +498,7 @@ int launcherMain(int argc, char** argv) {
   createAgentArgList(ini, cmd, settings, agent, &command);
   if (!isFileExist(command.AgentProgram)) {
     logFormat("Agent program cannot be found: %s \n", command.AgentProgram);
-    reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion);
+    reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion.c_str());
     return 1;
   }
 
