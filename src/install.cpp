@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "stringtable.h"
 #include "uiGTK.h"
@@ -341,14 +340,7 @@ int startAgent(const Settings& settings, const AgentCommand& agent) {
   if (settings.isWait) {
     rc = runProgram(agent.AgentProgram, agent.agentArglist);
   } else {
-    std::vector<char*> args;
-    for (const std::string& arg : agent.agentArglist) {
-      args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    fflush(nullptr);
-    execv(agent.AgentProgram.c_str(), args.data());
-    rc = -1;
+    rc = replaceProgram(agent.AgentProgram, agent.agentArglist);
   }
   while (rc == kRestartCode) rc = runProgram(agent.AgentProgram, agent.agentArglist);
   return rc;

@@ -152,6 +152,15 @@ int runProgram(const std::string& path, const std::vector<std::string>& argv) {
   return runChild(path, argv, nullptr);
 }
 
+int replaceProgram(const std::string& path,
+                   const std::vector<std::string>& argv) {
+  std::vector<char*> args = toArgv(argv);
+  // Nothing the launcher buffered may be lost with its process image.
+  fflush(nullptr);
+  execv(path.c_str(), args.data());
+  return -1;
+}
+
 std::vector<std::string> environmentWithLang(char** env,
                                              const std::string& lang) {
   std::vector<std::string> result;

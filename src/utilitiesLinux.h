@@ -38,6 +38,10 @@ int runProgram(const std::string& path, const std::vector<std::string>& argv);
 // The same, with LANG replaced by `lang` in the child's environment.
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
                const std::string& lang);
+// Replaces the launcher's process image with `path`; returns -1 only when
+// that fails.
+int replaceProgram(const std::string& path,
+                   const std::vector<std::string>& argv);
 // The environment runProgram(path, argv, lang) hands to its child.
 std::vector<std::string> environmentWithLang(char** env,
                                              const std::string& lang);
