@@ -8,6 +8,8 @@ PACKAGES=(
   gcc-multilib g++-multilib
   libgtk2.0-dev pkg-config xvfb xauth imagemagick x11-apps locales
   valgrind hyperfine clang libclang-rt-14-dev cppcheck clang-tidy
+  libgtk-3-0 libgtk-3-dev weston
+  libgtk2.0-0:i386 libgtk2.0-dev:i386
 )
 
 SUDO=()
@@ -29,5 +31,9 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# The i386 GTK 2 libraries are what the target desktop's dialogs run on.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${SUDO[@]}" dpkg --add-architecture i386
+fi
 "${SUDO[@]}" apt-get update -q
 "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
