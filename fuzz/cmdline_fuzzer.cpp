@@ -62,9 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
-  LauncherInfo info;
   CmdSettings cmd;
-  fuzz::check(parseCmdlineArg(static_cast<int>(args.size()), argv.data(), info,
+  fuzz::check(parseCmdlineArg(static_cast<int>(args.size()), argv.data(),
                               &cmd) == 1,
               "parsing always succeeds");
   fuzz::check(cmd.argInputFile == expected.argInputFile &&

@@ -4,8 +4,8 @@
 #include <new>
 #include <sys/stat.h>
 
+#include "files.h"
 #include "utilities.h"
-#include "utilitiesLinux.h"
 
 KEYLIST::KEYLIST() : head(new (std::nothrow) KEYNODE), current(nullptr) {
   // Without a sentinel the list stays unusable but harmless: every
@@ -149,4 +149,35 @@ int KEYLIST::saveList(const std::string& path) {
   bool failed = ferror(file) != 0;
   if (fclose(file) != 0) failed = true;
   return failed ? 1 : 0;
+}
+
+int getProperty(const std::string& path, const std::string& key,
+                std::string* dst) {
+  KEYLIST list;
+  if (list.loadList(path) != 0) return -1;
+  dst->clear();
+  const char* value = list.find(key);
+  if (!value) return -1;
+  dst->assign(value);
+  return 0;
+}
+
+int storeProperty(const std::string& path, const std::string& key,
+                  const std::string& value, const char* addError,
+                  const char* saveError) {
+  KEYLIST list;
+  list.loadList(path);
+  int failed = list.isExist(key) ? list.update(key, value) : list.add(key, value);
+  if (failed) fputs(addError, stdout);
+  if (list.saveList(path) != 0) {
+    fputs(saveError, stdout);
+    return -1;
+  }
+  return 0;
+}
+
+int setProperty(const std::string& path, const std::string& key,
+                const std::string& value) {
+  return storeProperty(path, key, value, "Error adding the property key",
+                       "Error saving property key\n");
 }

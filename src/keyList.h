@@ -1,5 +1,6 @@
-// In-memory list of key=value entries, loaded from and saved to the small
-// files that record where the agent is installed.
+// Key=value files, the small files that record where the agent is
+// installed: an in-memory list of their entries, and one-shot reads and
+// writes of a single key.
 #ifndef LAUNCHER_KEYLIST_H_
 #define LAUNCHER_KEYLIST_H_
 
@@ -42,5 +43,17 @@ class KEYLIST {
   KEYNODE* head;
   KEYNODE* current;
 };
+
+// One-shot reads and writes of a key=value file. 0 on success, -1 on
+// failure; a file that cannot be opened leaves *dst unchanged.
+int getProperty(const std::string& path, const std::string& key,
+                std::string* dst);
+int setProperty(const std::string& path, const std::string& key,
+                const std::string& value);
+// Loads the file, adds or updates the key and saves it again; the two texts
+// are printed when adding or saving fails.
+int storeProperty(const std::string& path, const std::string& key,
+                  const std::string& value, const char* addError,
+                  const char* saveError);
 
 #endif  // LAUNCHER_KEYLIST_H_

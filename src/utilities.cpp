@@ -1,19 +1,13 @@
 #include "utilities.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "keyList.h"
-
 namespace {
-
-// fgets with a 255-byte buffer: the piece size that every file format of the
-// launcher is defined by.
-const int kPieceBufferSize = 255;
 
 bool isRegularFile(const std::string& path) {
   struct stat st;
@@ -56,29 +50,20 @@ int toVersionNumber(const std::string& text) {
 
 }  // namespace
 
-FILE* openRegularFile(const std::string& path) {
-  // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
+std::string formatText(const char* format, ...) {
+  va_list args, copy;
+  va_start(args, format);
+  va_copy(copy, args);
+  int length = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string result;
+  if (length > 0) {
+    result.resize(static_cast<size_t>(length) + 1);
+    vsnprintf(result.data(), result.size(), format, args);
+    result.resize(static_cast<size_t>(length));
   }
-  FILE* file = fdopen(fd, "r");
-  if (!file) close(fd);
-  return file;
-}
-
-bool readPiece(FILE* file, std::string* piece) {
-  char buffer[kPieceBufferSize];
-  if (!fgets(buffer, sizeof buffer, file)) return false;
-  // A NUL byte inside the line ends the text there, as for every C string
-  // the formats were written for.
-  char* newline = strchr(buffer, '\n');
-  if (newline) *newline = '\0';
-  piece->assign(buffer);
-  return true;
+  va_end(args);
+  return result;
 }
 
 std::string findCommand(const std::string& command) {
@@ -166,37 +151,6 @@ std::string replace(const std::string& text, const std::string& search,
   size_t at = search.empty() ? std::string::npos : text.find(search);
   if (at == std::string::npos) return text;
   return text.substr(0, at) + with + text.substr(at + search.size());
-}
-
-int getProperty(const std::string& path, const std::string& key,
-                std::string* dst) {
-  KEYLIST list;
-  if (list.loadList(path) != 0) return -1;
-  dst->clear();
-  const char* value = list.find(key);
-  if (!value) return -1;
-  dst->assign(value);
-  return 0;
-}
-
-int storeProperty(const std::string& path, const std::string& key,
-                  const std::string& value, const char* addError,
-                  const char* saveError) {
-  KEYLIST list;
-  list.loadList(path);
-  int failed = list.isExist(key) ? list.update(key, value) : list.add(key, value);
-  if (failed) fputs(addError, stdout);
-  if (list.saveList(path) != 0) {
-    fputs(saveError, stdout);
-    return -1;
-  }
-  return 0;
-}
-
-int setProperty(const std::string& path, const std::string& key,
-                const std::string& value) {
-  return storeProperty(path, key, value, "Error adding the property key",
-                       "Error saving property key\n");
 }
 
 int parseVersion(const std::string& text, int* major, int* minor, int* micro,

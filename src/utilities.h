@@ -1,20 +1,12 @@
-// Portable path, string, version and key=value file helpers.
+// Portable path, string and version helpers.
 #ifndef LAUNCHER_UTILITIES_H_
 #define LAUNCHER_UTILITIES_H_
 
-#include <cstdio>
 #include <string>
 
-// Opens a file for reading as text when it is a regular file; null
-// otherwise. A FIFO or a device where one of the launcher's files belongs
-// would block its start or feed it without end, so it counts as missing.
-FILE* openRegularFile(const std::string& path);
-
-// Reads the next piece of a text file the way the launcher's file formats
-// are defined: at most 254 bytes, stopping after a newline, with the first
-// newline cut off. A longer physical line arrives as several pieces.
-// Returns false at end of file or on a read error.
-bool readPiece(FILE* file, std::string* piece);
+// printf into a string of whatever length the result needs.
+std::string formatText(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
 
 // Path of an existing regular file for `command` (absolute, relative with a
 // slash, or a bare name searched in ".", then $PATH); empty when none.
@@ -38,18 +30,6 @@ std::string trim(const std::string& text);
 // `text` with the first occurrence of `search` replaced by `with`.
 std::string replace(const std::string& text, const std::string& search,
                     const std::string& with);
-
-// One-shot reads and writes of a key=value file. 0 on success, -1 on
-// failure; a file that cannot be opened leaves *dst unchanged.
-int getProperty(const std::string& path, const std::string& key,
-                std::string* dst);
-int setProperty(const std::string& path, const std::string& key,
-                const std::string& value);
-// Loads the file, adds or updates the key and saves it again; the two texts
-// are printed when adding or saving fails.
-int storeProperty(const std::string& path, const std::string& key,
-                  const std::string& value, const char* addError,
-                  const char* saveError);
 
 // Splits major.minor.micro.qualifier. Numbers outside the int range
 // saturate. Returns 0.

@@ -11,8 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "keyList.h"
 #include "stringtable.h"
-#include "utilities.h"
 
 extern char** environ;
 
@@ -106,30 +106,13 @@ int getAppDataDir(std::string* dst, int machineWide) {
   return getHomeDir(dst);
 }
 
-int mkdir_p(const std::string& path, int permissions) {
-  static const int kBits[] = {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP,
-                              S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH};
-  mode_t mode = 0;
-  for (int bit : kBits) {
-    if (permissions & bit) mode |= bit;
-  }
-  size_t current = path.find('/');
-  if (current == std::string::npos) return 0;
-  while (path.size() - current > 1) {
-    size_t next = path.find('/', current + 1);
-    std::string prefix = path.substr(0, next);
-    struct stat st;
-    if (stat(prefix.c_str(), &st) != 0 && mkdir(prefix.c_str(), mode) != 0) {
-      printf("Error when creating directory: %s\n", prefix.c_str());
-      return 1;
-    }
-    if (next == std::string::npos) break;
-    current = next;
-  }
-  return 0;
-}
-
 int isAdmin() { return getuid() == 0 ? 1 : 0; }
+
+int getRegKeyPath(const std::string& keyName, int keyType, std::string* path) {
+  bool ok;
+  *path = keyFilePath(keyName, keyType, &ok);
+  return ok ? 0 : -1;
+}
 
 int getRegValue(const std::string& keyName, int keyType, const std::string& key,
                 std::string* dst) {
@@ -179,6 +162,12 @@ int runProgram(const std::string& path, const std::vector<std::string>& argv,
   std::vector<std::string> env = environmentWithLang(environ, lang);
   std::vector<char*> envp = toArgv(env);
   return runChild(path, argv, envp.data());
+}
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+  std::string path;
+  normalizePath(&path, dir + "/" + name);
+  return path;
 }
 
 int normalizePath(std::string* result, const std::string& path) {

@@ -19,13 +19,13 @@ int getProfileDir(std::string* dst);
 // "/etc" when `machineWide` is not 0, else the home directory.
 int getAppDataDir(std::string* dst, int machineWide);
 
-// Creates every directory along `path`; 0 on success, 1 on failure.
-int mkdir_p(const std::string& path, int permissions);
-
 // 1 when the real user id is 0.
 int isAdmin();
 
 enum { KEY_TYPE_USER = 1, KEY_TYPE_MACHINE = 2 };
+// The file that stands for location key `keyName`; -1 when there is none
+// (a per-user key without a home directory).
+int getRegKeyPath(const std::string& keyName, int keyType, std::string* path);
 int getRegValue(const std::string& keyName, int keyType, const std::string& key,
                 std::string* dst);
 int setRegValue(const std::string& keyName, int keyType, const std::string& key,
@@ -46,6 +46,9 @@ int replaceProgram(const std::string& path,
 std::vector<std::string> environmentWithLang(char** env,
                                              const std::string& lang);
 
+// `dir` + "/" + `name`, normalized: the launcher's way of placing a
+// configured relative name under a directory.
+std::string joinPath(const std::string& dir, const std::string& name);
 int normalizePath(std::string* result, const std::string& path);
 int isFileAbsolute(const std::string& path);
 int platformStrCaseCmp(const std::string& a, const std::string& b);

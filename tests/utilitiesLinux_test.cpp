@@ -1,5 +1,6 @@
 // The platform layer: home directory, directory creation, location keys,
 // the child runner and its environment.
+#include "files.h"
 #include "utilitiesLinux.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
 // Portable helpers: command search, path names, key lines, key=value files,
 // versions and the separator clean-ups.
+#include "files.h"
+#include "keyList.h"
 #include "utilities.h"
 
 #include <gtest/gtest.h>

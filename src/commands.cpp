@@ -1,0 +1,143 @@
+#include "commands.h"
+
+#include <cstring>
+
+#include "log.h"
+#include "settings.h"
+#include "utilities.h"
+#include "utilitiesLinux.h"
+
+namespace {
+
+// Extra arguments reach the child without a shell; a blank would split
+// nothing, but the programs on the other side expect such values quoted.
+void appendExtraArgs(const std::vector<std::string>& cmdList,
+                     const std::vector<std::string>& iniList,
+                     std::vector<std::string>* slots) {
+  const std::vector<std::string>& list = cmdList.empty() ? iniList : cmdList;
+  for (const std::string& arg : list) {
+    slots->push_back(arg.find(' ') != std::string::npos ? "\"" + arg + "\"" : arg);
+  }
+}
+
+}  // namespace
+
+bool isMSIFile(const std::string& path) {
+  static const char kSuffix[] = ".msi";
+  const size_t suffixLength = sizeof kSuffix - 1;
+  return path.size() > suffixLength &&
+         path.compare(path.size() - suffixLength, suffixLength, kSuffix) == 0;
+}
+
+int createAgtInstallerArgList_linux(const LauncherInfo& info,
+                                    const IniSettings& ini,
+                                    const CmdSettings& cmd,
+                                    const Settings& settings,
+                                    InstallerCommand* installer) {
+  installer->InstallerProgram = joinPath(info.launcherDir, ini.iniInstallerLocation);
+  std::vector<std::string>& slots = installer->installerArglist;
+  slots.assign(1, installer->InstallerProgram);
+  if (settings.isSilent) slots.push_back("-silent");
+  if (isExplicitAdminRequest(ini, cmd)) {
+    slots.push_back("-W");
+    slots.push_back("adminCheck.active=false");
+  }
+  if (!settings.appDataLocation.empty()) {
+    slots.push_back("-V");
+    slots.push_back("APPDATALOCATION=\"" + settings.appDataLocation + "\"");
+  }
+  if (settings.isLicenseAccepted == 1) {
+    slots.push_back("-V");
+    slots.push_back("licenseAccepted=true");
+  }
+  appendExtraArgs(cmd.argInstallerArgs, ini.iniInstallerArgs, &slots);
+  slots.push_back("-V");
+  slots.push_back("STANDALONE=false");
+
+  logSection("Command to launch agent install");
+  logList("installerArglist", slots);
+  return 1;
+}
+
+int createAgtInstallerArgList_MSI(const LauncherInfo& info,
+                                  const IniSettings& ini,
+                                  const CmdSettings& cmd,
+                                  const Settings& settings,
+                                  InstallerCommand* installer) {
+  installer->InstallerProgram = findCommand("msiexec.exe");
+  installer->msiFile = joinPath(info.launcherDir, ini.iniInstallerLocation);
+  std::vector<std::string>& slots = installer->installerArglist;
+  slots.assign(1, installer->InstallerProgram);
+  slots.push_back("/i");
+  slots.push_back(installer->msiFile);
+  if (settings.isSilent) slots.push_back("/q");
+  appendExtraArgs(cmd.argInstallerArgs, ini.iniInstallerArgs, &slots);
+  slots.push_back("STANDALONE=false");
+  if (!settings.appDataLocation.empty()) {
+    slots.push_back("APPDATALOCATION=\"" + settings.appDataLocation + "\"");
+  }
+
+  logSection("Command to launch agent install");
+  logList("installerArglist", slots);
+  return 1;
+}
+
+int createAgentArgList(const IniSettings& ini, const CmdSettings& cmd,
+                       const Settings& settings, const AgentInfo& agent,
+                       AgentCommand* command) {
+  const std::string& name =
+      settings.isSilent && !ini.iniManagerLauncherSilent.empty()
+          ? ini.iniManagerLauncherSilent
+          : ini.iniManagerLauncher;
+  command->AgentProgram = joinPath(agent.refLocation, name);
+  std::vector<std::string>& slots = command->agentArglist;
+  slots.assign(1, command->AgentProgram);
+  if (isJavaCommand(command->AgentProgram)) {
+    slots.push_back("-jar");
+    slots.push_back(addQuotation(joinPath(agent.refLocation, "eclipse/startup.jar")));
+  }
+  if (settings.isSilent) {
+    slots.push_back("-silent");
+    slots.push_back("-nosplash");
+  }
+  if (isExplicitAdminRequest(ini, cmd)) slots.push_back("-isAdmin");
+  if (!settings.inputFile.empty()) {
+    slots.push_back("-input");
+    slots.push_back(settings.inputFile);
+  }
+  if (!settings.appDataLocation.empty()) {
+    slots.push_back("-dataLocation");
+    slots.push_back(settings.appDataLocation);
+  }
+  if (!settings.nl.empty()) {
+    slots.push_back("-nl");
+    slots.push_back(settings.nl);
+  }
+  appendExtraArgs(cmd.argManagerArgs, ini.iniManagerArgs, &slots);
+
+  logSection("Command to launch agent");
+  logValue("AgentProgram", command->AgentProgram);
+  logList("agentArglist", slots);
+  return 1;
+}
+
+bool isJavaCommand(const std::string& path) {
+  static const char* const kSuffixes[] = {"java", "javaw", "java.exe", "javaw.exe"};
+  for (const char* suffix : kSuffixes) {
+    size_t length = strlen(suffix);
+    if (path.size() >= length &&
+        path.compare(path.size() - length, length, suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int createAgtInstallerArgList(const LauncherInfo& info, const IniSettings& ini,
+                              const CmdSettings& cmd, const Settings& settings,
+                              InstallerCommand* installer) {
+  if (isMSIFile(ini.iniInstallerLocation)) {
+    return createAgtInstallerArgList_MSI(info, ini, cmd, settings, installer);
+  }
+  return createAgtInstallerArgList_linux(info, ini, cmd, settings, installer);
+}

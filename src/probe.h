@@ -1,0 +1,44 @@
+// Where the installed agent is and which version it is, read from the
+// location key or reference file and from the agent's own files; and
+// whether that version satisfies the package.
+#ifndef LAUNCHER_PROBE_H_
+#define LAUNCHER_PROBE_H_
+
+#include <string>
+
+#include "records.h"
+
+// Each place one probe looked, for a tool that explains a package. Empty
+// fields were not reached.
+struct ProbeTrace {
+  std::string locationSource;  // "key", "file" or "" (neither configured)
+  int keyType = 0;             // KEY_TYPE_USER or KEY_TYPE_MACHINE for a key
+  std::string keyFile;         // the file the location was read from
+  std::string configFile;      // the agent's configuration file
+  std::string appDataDir;      // the data directory it names
+  std::string installedXMLFile;
+};
+
+void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
+                           const Settings& settings, AgentInfo* agent,
+                           ProbeTrace* trace = nullptr);
+// Expands the first placeholder of a reference-file path. Returns 0, or -1
+// when the path cannot be formed (no home directory for a per-user
+// placeholder).
+int parseSystemValue(std::string* dst, const std::string& src,
+                     const LauncherInfo& info, int isUserAdmin);
+// The placeholders a reference-file path may hold, in the order they are
+// looked for.
+const char* const* referencePlaceholders(int* count);
+// Installed agent version under `location`; empty when none.
+std::string getInstalledQRVersion(const std::string& location,
+                                  ProbeTrace* trace = nullptr);
+// Data-directory value of the agent configuration file. Returns 0.
+int getAppDataDir(const std::string& configFile, std::string* dst);
+// Agent version from the installed-packages file. Returns 0.
+int getQRVersion(const std::string& xmlFile, std::string* dst);
+int compareQRVersion(const std::string& lhs, const std::string& rhs);
+// Sufficient when a version was found and it is not older than required.
+bool isAgentSufficient(const AgentInfo& agent, const IniSettings& ini);
+
+#endif  // LAUNCHER_PROBE_H_
