@@ -239,23 +239,23 @@ const STRING_ENTRY MsgTable_KO[kMsgTableSize] = {
     {MSG_USAGE, kUsageEnglish},
     {MSG_GTK_REQUIRED,
      "%s 버전 %s을(를) 시작하려면 GTK %s 이상이 필요하지만 시스템에서 찾을 수 "
-     "없습니다. 제품 문서에서 소프트웨어 전제 조건을 확인하여 시스템이 설치 "
+     "없습니다. 제품 문서에서 소프트웨어 전제 조건을 참조하여 시스템이 설치 "
      "요구 사항을 충족하는지 확인하십시오."},
     {MSG_AGENT_NOT_FOUND, "Telvane Quorvin 버전 %s 이상을 찾을 수 없습니다."},
     {MSG_INSTALLER_NOT_FOUND,
      "Telvane Quorvin 설치 프로그램을 찾을 수 없습니다.  \n"
      "설치 프로그램 위치=%s"},
     {MSG_INSTALL_FAILED,
-     "Telvane Quorvin을(를) 설치하는 중에 설치 프로그램에서 오류가 "
+     "Telvane Quorvin을 설치하는 중에 설치 프로그램에서 오류가 "
      "발생했습니다.  설치가 중단되었습니다. \n반환 코드=%d"},
     {MSG_AGENT_START_FAILED,
-     "Telvane Quorvin을(를) 시작하는 중에 오류가 발생했습니다.  설치가 "
+     "Telvane Quorvin을 시작하는 중에 오류가 발생했습니다.  설치가 "
      "중단되었습니다. \n반환 코드=%d"},
     {MSG_ERROR_TITLE, "오류"},
     {MSG_MESSAGE_TITLE, "메시지"},
     {MSG_AGENT_NOT_FOUND_EXT,
      "Telvane Quorvin 버전 %s 이상을 찾을 수 없습니다.  제품 문서에서 "
-     "소프트웨어 전제 조건을 확인하여 시스템이 설치 요구 사항을 충족하는지 "
+     "소프트웨어 전제 조건을 참조하여 시스템이 설치 요구 사항을 충족하는지 "
      "확인하십시오."},
 };
 
@@ -396,7 +396,7 @@ const STRING_ENTRY MsgTable_CS[kMsgTableSize] = {
 };
 
 const STRING_ENTRY MsgTable_HU[kMsgTableSize] = {
-    {MSG_INI_NOT_OPEN, "Az INI fájl nem nyitható meg: %s\n"},
+    {MSG_INI_NOT_OPEN, "Az INI-fájl nem nyitható meg: %s\n"},
     {MSG_USAGE_TITLE, "Használat:"},
     {MSG_USAGE,
      "%s [-h] [-input BEMENETI_FÁJL] [-silent] [-licenseAccepted] "
