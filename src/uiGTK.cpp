@@ -1,26 +1,35 @@
-// Modal message dialogs through GTK 2. The toolkit is opened with dlopen when
-// the first message is shown: the launcher does not link against it, a run
-// that shows nothing never pays for loading it, and a machine without it (or
-// a session without a display) still gets the message, on standard error.
+// Modal message dialogs through GTK 2, or GTK 3 where GTK 2 cannot show one.
+// The toolkit is opened with dlopen when the first message is shown: the
+// launcher does not link against it, a run that shows nothing never pays for
+// loading it, and a machine without either toolkit (or a session without a
+// display) still gets the message, on standard error.
 #include "uiGTK.h"
 
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <vector>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
-// The few toolkit declarations that the dialog needs, with the values GTK 2
-// documents, so that building the launcher needs no GTK headers.
+// The few toolkit declarations that the dialog needs, with the values that
+// GTK 2 and GTK 3 both document, so that building the launcher needs no GTK
+// headers.
 typedef void GtkWidget;
 enum { GTK_DIALOG_DESTROY_WITH_PARENT = 1 << 1 };
 enum { GTK_MESSAGE_INFO = 0, GTK_MESSAGE_WARNING = 1, GTK_MESSAGE_ERROR = 3 };
 enum { GTK_BUTTONS_CLOSE = 2 };
 
-const char kToolkitLibrary[] = "libgtk-x11-2.0.so.0";
+const char kGtk2Library[] = "libgtk-x11-2.0.so.0";
+const char kGtk3Library[] = "libgtk-3.so.0";
+const char kXlibLibrary[] = "libX11.so.6";
+
+// A title that ends in a colon, ASCII or full-width, takes no second one.
+const char kFullWidthColon[] = "\xEF\xBC\x9A";
 
 struct Toolkit {
+  void (*disable_setlocale)();
   int (*init_check)(int* argc, char*** argv);
   GtkWidget* (*message_dialog_new)(GtkWidget* parent, int flags, int type,
                                    int buttons, const char* format, ...);
@@ -43,12 +52,35 @@ bool resolve(void* library, const char* name, Function* function) {
   return symbol != nullptr;
 }
 
-// Loads the toolkit and opens the display. The library stays loaded even when
+bool isNamed(const char* variable) {
+  const char* value = getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+
+// GTK 2 draws only on X. Whether its display opens is asked of Xlib, which
+// both toolkits load anyway, so that GTK 2 is loaded only where it can show
+// the dialog and GTK 3 remains possible everywhere else.
+bool xDisplayOpens() {
+  if (!isNamed("DISPLAY")) return false;
+  void* xlib = dlopen(kXlibLibrary, RTLD_NOW | RTLD_LOCAL);
+  if (xlib == nullptr) return false;
+  void* (*openDisplay)(const char* name);
+  int (*closeDisplay)(void* display);
+  if (!resolve(xlib, "XOpenDisplay", &openDisplay) ||
+      !resolve(xlib, "XCloseDisplay", &closeDisplay)) {
+    return false;
+  }
+  void* display = openDisplay(nullptr);
+  if (display == nullptr) return false;
+  closeDisplay(display);
+  return true;
+}
+
+// Opens the display with a loaded toolkit. The library stays loaded even when
 // this fails: its start-up code has run by then and unloading it is not safe.
-bool startToolkit(int argc, char** argv) {
-  void* library = dlopen(kToolkitLibrary, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return false;
-  if (!resolve(library, "gtk_init_check", &gtk.init_check) ||
+bool initialise(void* library, char* program) {
+  if (!resolve(library, "gtk_disable_setlocale", &gtk.disable_setlocale) ||
+      !resolve(library, "gtk_init_check", &gtk.init_check) ||
       !resolve(library, "gtk_message_dialog_new", &gtk.message_dialog_new) ||
       !resolve(library, "gtk_window_set_title", &gtk.window_set_title) ||
       !resolve(library, "gtk_dialog_run", &gtk.dialog_run) ||
@@ -57,21 +89,34 @@ bool startToolkit(int argc, char** argv) {
       !resolve(library, "gtk_main_iteration", &gtk.main_iteration)) {
     return false;
   }
-  // The toolkit takes the options it understands out of the array it is
-  // given; a copy keeps the caller's saved command line matching its count.
-  // The toolkit may hold on to the array, so the copy is never released.
-  static std::vector<char*> toolkitArgs;
-  if (argv != nullptr) {
-    for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
-      toolkitArgs.push_back(argv[i]);
-    }
-  }
-  int toolkitArgc = static_cast<int>(toolkitArgs.size());
-  toolkitArgs.push_back(nullptr);
-  char** toolkitArgv = toolkitArgs.data();
+  // The catalogue has set the locale from the environment already; the
+  // toolkit's own attempt would only complain about an uninstalled one.
+  gtk.disable_setlocale();
+  // The program name alone: the rest of the command line is the caller's,
+  // and the toolkit would act on options such as --gtk-module in it, which
+  // loads code into the launcher. The toolkit may keep the array.
+  static char* toolkitArgv[2];
+  toolkitArgv[0] = program;
+  toolkitArgv[1] = nullptr;
+  int toolkitArgc = program != nullptr ? 1 : 0;
+  char** toolkitArgs = toolkitArgv;
   // gtk_init would end the process when no display can be opened; the
   // checking variant lets the message fall back to standard error instead.
-  return gtk.init_check(&toolkitArgc, &toolkitArgv) != 0;
+  return gtk.init_check(&toolkitArgc, &toolkitArgs) != 0;
+}
+
+// The two toolkits must never share a process (GTK 3 aborts beside GTK 2's
+// symbols), so the choice is made before either is loaded: GTK 2 where an X
+// display opens and the library loads, else GTK 3 where a display is named.
+bool startToolkit(char* program) {
+  bool onX = xDisplayOpens();
+  if (onX) {
+    void* gtk2 = dlopen(kGtk2Library, RTLD_NOW | RTLD_LOCAL);
+    if (gtk2 != nullptr) return initialise(gtk2, program);
+  }
+  if (!onX && !isNamed("WAYLAND_DISPLAY")) return false;
+  void* gtk3 = dlopen(kGtk3Library, RTLD_NOW | RTLD_LOCAL);
+  return gtk3 != nullptr && initialise(gtk3, program);
 }
 
 int messageType(int kind) {
@@ -85,6 +130,26 @@ int messageType(int kind) {
   }
 }
 
+bool endsWith(const char* text, size_t length, const char* end) {
+  size_t endLength = strlen(end);
+  return length >= endLength &&
+         memcmp(text + length - endLength, end, endLength) == 0;
+}
+
+// "Title: text", one line end, for a person reading a terminal.
+void printMessage(const char* text, const char* title) {
+  size_t titleLength = strlen(title);
+  const char* separator = ": ";
+  if (titleLength == 0) {
+    separator = "";
+  } else if (endsWith(title, titleLength, ":") ||
+             endsWith(title, titleLength, kFullWidthColon)) {
+    separator = " ";
+  }
+  const char* lineEnd = endsWith(text, strlen(text), "\n") ? "" : "\n";
+  fprintf(stderr, "%s%s%s%s", title, separator, text, lineEnd);
+}
+
 }  // namespace
 
 void displayMessage(const char* text, const char* title, int kind, int argc,
@@ -92,8 +157,9 @@ void displayMessage(const char* text, const char* title, int kind, int argc,
   if (text == nullptr) text = "";
   if (title == nullptr) title = "";
   if (toolkitState == TOOLKIT_UNTRIED) {
+    char* program = argc > 0 && argv != nullptr ? argv[0] : nullptr;
     toolkitState =
-        startToolkit(argc, argv) ? TOOLKIT_READY : TOOLKIT_UNAVAILABLE;
+        startToolkit(program) ? TOOLKIT_READY : TOOLKIT_UNAVAILABLE;
   }
   GtkWidget* dialog = nullptr;
   if (toolkitState == TOOLKIT_READY) {
@@ -104,7 +170,7 @@ void displayMessage(const char* text, const char* title, int kind, int argc,
                                     text);
   }
   if (dialog == nullptr) {
-    fprintf(stderr, "%s: %s\n", title, text);
+    printMessage(text, title);
     return;
   }
   gtk.window_set_title(dialog, title);

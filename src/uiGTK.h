@@ -1,5 +1,6 @@
-// Modal message dialogs. GTK 2 is loaded only when the first dialog is
-// shown; without it, or without a display, the message goes to stderr.
+// Modal message dialogs. A toolkit, GTK 2 or else GTK 3, is loaded only when
+// the first dialog is shown; where neither can show it, the message goes to
+// standard error. The toolkit gets argv[0] alone of the command line.
 #ifndef LAUNCHER_UIGTK_H_
 #define LAUNCHER_UIGTK_H_
 

@@ -1,11 +1,11 @@
-/* Test-only GTK 2 module, loaded into the process under test through
- * GTK_MODULES. When a message dialog is mapped it reads the dialog back as
+/* Test-only GTK module, built once against GTK 2 and once against GTK 3,
+ * loaded into the process under test through GTK_MODULES. When a message dialog is mapped it reads the dialog back as
  * the user would see it, appends that to the file named by
  * DIALOG_PROBE_REPORT, optionally saves a picture of it to the PNG file named
  * by DIALOG_PROBE_SHOT, and then presses the dialog's Close button.
  *
  * Report, one record per dialog, values escaped (\\ and \n): "dialog", then
- * "title=" (absent when the window has none), "type=" (info, warning,
+ * "toolkit=" (the GTK major version that shows the dialog), "title=" (absent when the window has none), "type=" (info, warning,
  * question, error or other), "label=" for each visible label of the message
  * area, "button=" for each button of the action area, and "end".
  */
@@ -55,9 +55,14 @@ static void save_picture(GtkWidget* dialog, const char* path) {
   GdkWindow* window = gtk_widget_get_window(dialog);
   gdk_window_process_all_updates();
   gdk_flush();
+#if GTK_CHECK_VERSION(3, 0, 0)
+  GdkPixbuf* picture = gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window),
+                                                  gdk_window_get_height(window));
+#else
   int width = 0, height = 0;
   gdk_drawable_get_size(window, &width, &height);
   GdkPixbuf* picture = gdk_pixbuf_get_from_drawable(NULL, window, NULL, 0, 0, 0, 0, width, height);
+#endif
   if (!picture || !gdk_pixbuf_save(picture, path, "png", NULL, NULL))
     fprintf(stderr, "dialog_probe: cannot save %s\n", path);
   if (picture) g_object_unref(picture);
@@ -74,6 +79,7 @@ static gboolean read_back(gpointer data) {
   }
 
   fputs("dialog\n", out);
+  fprintf(out, "toolkit=%d\n", GTK_MAJOR_VERSION);
   const char* title = gtk_window_get_title(GTK_WINDOW(dialog));
   if (title) put_value(out, "title", title);
   GtkMessageType type = GTK_MESSAGE_OTHER;

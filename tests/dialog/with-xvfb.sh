@@ -1,8 +1,8 @@
 #!/bin/sh
 # with-xvfb.sh COMMAND [ARG...]
-# Runs COMMAND with DISPLAY set to a private virtual X server, which the server
-# itself places on a free display number (-displayfd), so that parallel runs
-# never collide. Exits with COMMAND's status; fails when no server can start.
+# Runs COMMAND with DISPLAY set to a private virtual X server, and no
+# WAYLAND_DISPLAY. The server places itself on a free display number
+# (-displayfd), so that parallel runs never collide. Exits with COMMAND's status; fails when no server can start.
 set -u
 command -v Xvfb >/dev/null 2>&1 || { echo "with-xvfb: Xvfb not found (Debian package xvfb)" >&2; exit 1; }
 [ $# -gt 0 ] || { echo "usage: with-xvfb.sh COMMAND [ARG...]" >&2; exit 2; }
@@ -32,7 +32,9 @@ until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
   sleep 0.1
 done
 
-DISPLAY=:$(cat "$work/display") "$@"
+# An X session only: GTK 3 would prefer a Wayland display that the
+# environment happens to name.
+env -u WAYLAND_DISPLAY DISPLAY=:$(cat "$work/display") "$@"
 status=$?
 stop
 exit $status

@@ -129,7 +129,7 @@ TEST_P(FileContentTest, EndsWithItsStatusAndMessage) {
 
 const std::string kLong(100000, 'x');
 const std::string kNotFound = errorMessage(msgAgentNotFound("1.0.0"));
-const std::string kNoIni = ": Cannot open INI file: {pkg}/setup.ini\n\n";
+const std::string kNoIni = "Cannot open INI file: {pkg}/setup.ini\n";
 const std::string kPackage = "<package id='com.telvane.quorvin.agent' ";
 
 Ini iniWith(void (*change)(Ini&)) {
@@ -254,7 +254,7 @@ TEST_F(HostileTest, Argv0LongerThanAPathCanBe) {
     Result r = runAs(argv0, {});
     expectSound(r);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(": Cannot open INI file: .ini\n\n", r.err);
+    EXPECT_EQ("Cannot open INI file: .ini\n", r.err);
     EXPECT_TRUE(agentRuns().empty());
   }
 }
@@ -315,7 +315,7 @@ TEST_F(HostileTest, WorkingDirectoryLongerThanAPathCanBe) {
   r = runAs("./setup", {});
   expectSound(r);
   EXPECT_EQ(1, r.status);
-  EXPECT_EQ(0u, r.err.find(": Cannot open INI file: ")) << r.err;
+  EXPECT_EQ(0u, r.err.find("Cannot open INI file: ")) << r.err;
 }
 
 // ---------------------------------------------------------------------------

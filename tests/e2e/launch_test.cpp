@@ -27,7 +27,7 @@ TEST_F(E2eTest, MissingIniEndsWithStatusOneWhateverTheCommandLine) {
     SCOPED_TRACE(joined(args));
     Result r = run(args);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(": Cannot open INI file: " + iniPath() + "\n\n", r.err);
+    EXPECT_EQ("Cannot open INI file: " + iniPath() + "\n", r.err);
     EXPECT_FALSE(exists(log));
     EXPECT_TRUE(agentRuns().empty());
   }

@@ -368,7 +368,7 @@ TEST_F(LogTest, HelpShowsTheUsageAndEndsWithZeroBeforeTheLogOpens) {
     SCOPED_TRACE(help);
     Result r = run({"-log", logPath, "-silent", help, "-wait"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("Usage:: my.setup [-h] [-input INPUT_FILE] [-silent] "
+    EXPECT_EQ("Usage: my.setup [-h] [-input INPUT_FILE] [-silent] "
               "[-licenseAccepted] [-installerArgs arg1 arg2...] "
               "[-managerArgs arg1 arg2 ...]\n",
               r.err);
