@@ -1,0 +1,95 @@
+// launcher-check: explains a package before it ships. It reads the package
+// the way the launcher would (the same INI reader, command-line parser,
+// effective settings, agent probe and command lines), lists what is wrong
+// with it, and tells what a run would do here. It runs nothing, shows
+// nothing and writes no file.
+#ifndef LAUNCHER_CHECK_H_
+#define LAUNCHER_CHECK_H_
+
+#include <string>
+#include <vector>
+
+#include "probe.h"
+#include "records.h"
+
+enum CheckSeverity { CHECK_ERROR, CHECK_WARNING };
+
+struct CheckProblem {
+  std::string file;
+  int line = 0;  // 0: the file as a whole, or no file line at all
+  CheckSeverity severity = CHECK_WARNING;
+  std::string code;     // stable name of the problem class
+  std::string message;  // what is wrong and what the launcher makes of it
+  std::string fix;      // what to write or do instead
+};
+
+// One effective setting and where it came from: "INI", "option" or
+// "default".
+struct CheckSetting {
+  std::string name;
+  std::string value;
+  std::string source;
+};
+
+// One place the probe looked, and what it found there or why not.
+struct CheckLook {
+  std::string what;  // e.g. "location key file"
+  std::string path;
+  bool found = false;
+  std::string value;  // what was read, when found
+  std::string why;    // why nothing was found
+};
+
+struct CheckReport {
+  std::vector<std::string> launcherArgs;
+  LauncherInfo info;
+  std::string iniPath;
+  bool iniRead = false;
+  bool help = false;  // a help form: the run only shows the usage
+  IniSettings ini;
+  CmdSettings cmd;
+  Settings settings;
+  std::vector<CheckProblem> problems;
+  std::vector<CheckSetting> effective;
+
+  ProbeTrace trace;
+  AgentInfo agent;
+  std::vector<CheckLook> looks;
+  bool sufficient = false;
+
+  bool installerRuns = false;   // the installer would be started
+  InstallerCommand installer;
+  bool agentKnown = false;      // the agent's command line is known now
+  bool agentPredicted = false;  // shown for "<agent directory>" after install
+  AgentCommand agentCommand;
+  bool agentWaited = false;     // a child that is waited for, else exec
+
+  // How the run ends as far as it can be known here: a status, or -1 when
+  // the agent's or the installer's own status decides.
+  int endStatus = -1;
+  std::string endText;
+};
+
+// Reads the package of the launcher at `launcherPath` and decides what a run
+// with `args` (the launcher's own options) would do. Never fails: every
+// obstacle is a problem in the report.
+void checkPackage(const std::string& launcherPath,
+                  const std::vector<std::string>& args, CheckReport* report);
+int countProblems(const CheckReport& report, CheckSeverity severity);
+
+std::string formatCheckText(const CheckReport& report);
+std::string formatCheckJson(const CheckReport& report);
+// A JSON string literal. Invalid UTF-8 bytes become \u0080..\u00ff, one per
+// byte; valid characters are never escaped above U+007F, so such an escape
+// always stands for a raw byte.
+std::string jsonString(const std::string& bytes);
+// The known text nearest to `text` (ignoring case), or "" when none is
+// close enough to be a likely misspelling.
+std::string nearestText(const std::string& text,
+                        const std::vector<std::string>& known);
+
+// The tool: parses its own arguments, prints, returns the exit status
+// (0 no errors, 1 errors, 2 usage mistake).
+int launcherCheckMain(int argc, char** argv);
+
+#endif  // LAUNCHER_CHECK_H_
