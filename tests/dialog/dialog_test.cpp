@@ -77,8 +77,10 @@ struct Package {
     writeFile(dir + "/inst.sh", "#!/bin/sh\nexit 3\n", true);
     std::filesystem::copy_file(kLauncher, dir + "/setup");
     if (location) {
+      // Not admin, so that the key lies under the home folder for root too.
       writeFile(dir + "/setup.ini", "[INSTALLER]\nLOCATION=" + std::string(location) +
-                                        "\n[MANAGER]\nVERSION=1.0.0\nLOCATION_KEY=agent.key\nLAUNCHER=agent\n");
+                                        "\n[MANAGER]\nVERSION=1.0.0\nLOCATION_KEY=agent.key\nLAUNCHER=agent\n"
+                                        "[COMMON]\nISADMIN=false\n");
     }
   }
 
