@@ -1,0 +1,285 @@
+// launcher-check from outside: one broken package per problem class, and the
+// dry run of a package held against what the launcher then really does.
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+// The tool is run through the harness's wrapper hook, which starts the
+// wrapper with the package's launcher path as its first argument.
+class CheckTest : public E2eTest {
+ protected:
+  Result check(const std::vector<std::string>& args = {}) {
+    const char* tool = std::getenv("CHECK_UNDER_TEST");
+    if (!tool) {
+      ADD_FAILURE() << "CHECK_UNDER_TEST must name the launcher-check binary";
+      return Result();
+    }
+    setenv("E2E_WRAPPER", tool, 1);
+    Result r = run(args);
+    unsetenv("E2E_WRAPPER");
+    return r;
+  }
+  void copyLauncher(mode_t mode) {
+    std::string err;
+    ASSERT_TRUE(standin::copyFile(std::getenv("LAUNCHER_UNDER_TEST"),
+                                  launcherPath(), mode, &err)) << err;
+  }
+};
+
+// The argument vector the text output shows after the line holding
+// `heading`, with `agentDirectory` put in for the stand-in directory.
+std::vector<std::string> shownArgv(const std::string& out, const std::string& heading,
+                                   const std::string& agentDirectory = "") {
+  std::vector<std::string> argv;
+  size_t at = out.find(heading);
+  if (at == std::string::npos) return argv;
+  at = out.find('\n', at) + 1;
+  const std::string prefix = "      argv[";
+  while (out.compare(at, prefix.size(), prefix) == 0) {
+    size_t end = out.find('\n', at);
+    std::string quoted = out.substr(at, end - at);
+    quoted = quoted.substr(quoted.find("= \"") + 3);
+    quoted.pop_back();
+    std::string arg;
+    for (size_t i = 0; i < quoted.size(); ++i) {
+      if (quoted[i] == '\\') ++i;
+      arg += quoted[i];
+    }
+    size_t standIn = arg.find("<agent directory>");
+    if (standIn != std::string::npos) arg.replace(standIn, 17, agentDirectory);
+    argv.push_back(arg);
+    at = end + 1;
+  }
+  return argv;
+}
+
+// ---------------------------------------------------------------------------
+// One broken package per problem class
+
+const char kGood[] =
+    "[INSTALLER]\nLOCATION=installer/install\n"
+    "[MANAGER]\nLOCATION_KEY=.quorvin/agent.key\nVERSION=1.0.0\nLAUNCHER=bin/agent\n"
+    "[COMMON]\nISADMIN=false\n";
+
+enum Setup { NONE, NO_INI, OTHER_NAME, LAUNCHER_0644, INSTALLER_0644,
+             INSTALLER_DIR, NO_INSTALLER_FILE, MSI_FILE };
+
+struct ProblemCase {
+  const char* code;
+  std::string ini;
+  Setup setup;
+  const char* line;  // "<file>:<line>: <severity>: <message start>", PKG/ = package
+  const char* fix;
+  int status;
+};
+void PrintTo(const ProblemCase& c, std::ostream* os) { *os << c.code; }
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string longValue() { return "ARG=" + std::string(300, 'x') + "\n"; }
+
+class ProblemTest : public CheckTest,
+                    public ::testing::WithParamInterface<ProblemCase> {};
+
+TEST_P(ProblemTest, ReportsTheLineTheSeverityAndTheStatus) {
+  const ProblemCase& c = GetParam();
+  if (c.setup == OTHER_NAME) launcherName = "install";
+  if (c.setup != NO_INI) write(pkgDir + "/setup.ini", c.ini);
+  if (c.setup == LAUNCHER_0644) copyLauncher(0644);
+  if (c.setup == INSTALLER_DIR) mkdirs(pkgDir + "/installer/install");
+  if (c.setup == MSI_FILE) write(pkgDir + "/installer/agent.msi", "msi");
+  if (c.setup == NONE || c.setup == INSTALLER_0644 || c.setup == LAUNCHER_0644) {
+    writeInstaller("installer/install", installsAgent("1.0.0"));
+  }
+  if (c.setup == INSTALLER_0644) chmod((pkgDir + "/installer/install").c_str(), 0644);
+
+  Result r = check();
+  std::string line = c.line;
+  for (size_t at; (at = line.find("PKG/")) != std::string::npos;) {
+    line.replace(at, 3, pkgDir);
+  }
+  size_t at = r.out.find("\n  " + line);
+  ASSERT_NE(std::string::npos, at) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("\n      instead: " + std::string(c.fix), at))
+      << r.out;
+  EXPECT_EQ(c.status, r.status);
+  EXPECT_TRUE(installerRuns().empty());
+}
+
+const std::string kG = kGood;
+INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
+    ProblemCase{"ini-missing", "", NO_INI,
+                "PKG/setup.ini: error: the INI file cannot be read", "setup.ini beside setup", 1},
+    ProblemCase{"ini-other-name", kG, OTHER_NAME,
+                "PKG/install.ini: error: there is no install.ini, but setup.ini",
+                "rename setup.ini to install.ini", 1},
+    ProblemCase{"launcher-not-executable", kG, LAUNCHER_0644,
+                "PKG/setup: error: the launcher PKG/setup: not executable", "chmod 755", 1},
+    ProblemCase{"crlf", replaced(replaced(kG, "]\n", "]\r\n"), "0\n", "0\r\n"), NONE,
+                "PKG/setup.ini:1: error: 2 lines end with CR LF", "save the file with \\n", 1},
+    ProblemCase{"text-before-section", "VERSION=2.0\n" + kG, NONE,
+                "PKG/setup.ini:1: warning: text before the first section", "put it under", 0},
+    ProblemCase{"unknown-section", kG + "[installer]\nARG=x\n", NONE,
+                "PKG/setup.ini:9: warning: unknown section \"[installer]\"", "[INSTALLER]", 0},
+    ProblemCase{"wrong-section", replaced(kG, "[MANAGER]\n", "SILENT=true\n[MANAGER]\n"), NONE,
+                "PKG/setup.ini:3: warning: SILENT belongs in [COMMON]", "move the line to [COMMON]", 0},
+    ProblemCase{"unknown-key", replaced(kG, "LOCATION=", "LOCATON="), NONE,
+                "PKG/setup.ini:2: warning: unknown key \"LOCATON\"", "LOCATION=installer/install", 0},
+    ProblemCase{"blank-key", replaced(kG, "VERSION=", "VERSION = "), NONE,
+                "PKG/setup.ini:5: warning: blanks around the key", "VERSION=1.0.0", 0},
+    ProblemCase{"blank-value", kG + "SILENT= yes\n", NONE,
+                "PKG/setup.ini:9: warning: blanks around the value of SILENT", "SILENT=yes", 0},
+    ProblemCase{"duplicate-key", replaced(kG, "LAUNCHER=", "VERSION=2.0\nLAUNCHER="), NONE,
+                "PKG/setup.ini:6: warning: VERSION is given again in [MANAGER] (first on line 5)",
+                "keep one VERSION line", 0},
+    ProblemCase{"long-line", replaced(kG, "[MANAGER]\n", longValue() + "[MANAGER]\n"), NONE,
+                "PKG/setup.ini:3: warning: the line is longer than 254 bytes", "a line of at most 254", 0},
+    ProblemCase{"bad-boolean", kG + "SILENT=1\n", NONE,
+                "PKG/setup.ini:9: warning: SILENT=1 is none of the words", "SILENT=true", 0},
+    ProblemCase{"bad-mode", replaced(kG, "[COMMON]", "MODE=install\n[COMMON]"), NONE,
+                "PKG/setup.ini:7: warning: MODE=install names no launch mode", "MODE=INSTALL", 0},
+    ProblemCase{"empty-version", replaced(kG, "VERSION=1.0.0\n", ""), NONE,
+                "PKG/setup.ini: warning: no VERSION in [MANAGER]", "VERSION=", 0},
+    ProblemCase{"bad-version", replaced(kG, "=1.0.0", "=v2.1"), NONE,
+                "PKG/setup.ini:5: warning: VERSION=v2.1 is not", "VERSION=1.0.0", 0},
+    ProblemCase{"no-location", replaced(kG, "LOCATION_KEY=.quorvin/agent.key\n", ""), NONE,
+                "PKG/setup.ini: error: neither LOCATION_KEY nor LOCATION_FILE", "LOCATION_KEY=", 1},
+    ProblemCase{"both-locations", replaced(kG, "VERSION", "LOCATION_FILE=<HOME>/r\nVERSION"), NONE,
+                "PKG/setup.ini:5: warning: both LOCATION_KEY and LOCATION_FILE", "keep one", 0},
+    ProblemCase{"bad-placeholder", replaced(kG, "_KEY=.quorvin/agent.key", "_FILE=<HOMEDIR>/r"), NONE,
+                "PKG/setup.ini:4: error: LOCATION_FILE holds \"<HOMEDIR>\"", "<HOME>", 1},
+    ProblemCase{"second-placeholder", replaced(kG, "_KEY=.quorvin/agent.key", "_FILE=<CURRDIR><HOME>"), NONE,
+                "PKG/setup.ini:4: error: LOCATION_FILE holds more than one placeholder", "one placeholder", 1},
+    ProblemCase{"empty-launcher", replaced(kG, "LAUNCHER=bin/agent\n", ""), NONE,
+                "PKG/setup.ini: error: no LAUNCHER in [MANAGER]", "LAUNCHER=", 1},
+    ProblemCase{"installer-missing", kG, NO_INSTALLER_FILE,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: No such file",
+                "put the installer there", 1},
+    ProblemCase{"installer-not-file", kG, INSTALLER_DIR,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: not a regular file",
+                "put the installer there", 1},
+    ProblemCase{"installer-not-executable", kG, INSTALLER_0644,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: not executable",
+                "chmod 755", 1},
+    ProblemCase{"no-msiexec", replaced(kG, "installer/install", "installer/agent.msi"), MSI_FILE,
+                "PKG/setup.ini:2: error: a .msi installer needs msiexec.exe", "a native installer", 1},
+    ProblemCase{"no-installer", replaced(kG, "LOCATION=installer/install\n", ""), NONE,
+                "PKG/setup.ini: warning: no LOCATION in [INSTALLER]", "LOCATION=", 0},
+    ProblemCase{"input-missing", kG + "[MANAGER]\nINPUT_FILE=answers.xml\n", NONE,
+                "PKG/setup.ini:10: warning: INPUT_FILE names PKG//answers.xml", "put the file", 0}));
+
+TEST_F(CheckTest, UsageMistakesEndWithTwo) {
+  writeIni(Ini());
+  setenv("E2E_WRAPPER", std::getenv("CHECK_UNDER_TEST"), 1);
+  Result unknownOption = runAs("--jsn", {});
+  Result noLauncher = runAs("--json", {});
+  unsetenv("E2E_WRAPPER");
+  EXPECT_EQ(2, unknownOption.status);
+  EXPECT_EQ(2, noLauncher.status);
+  EXPECT_NE(std::string::npos, noLauncher.err.find("usage: launcher-check"));
+}
+
+// ---------------------------------------------------------------------------
+// The dry run against the real run
+
+void copyExample(const std::string& pkgDir) {
+  std::string err;
+  for (const char* file : {"setup.ini", "installer/install.sh", "agent/demo-agent"}) {
+    ASSERT_TRUE(standin::copyFile(std::string(CHECK_EXAMPLES_DIR) + "/" + file,
+                                  pkgDir + "/" + file, 0755, &err)) << err;
+  }
+}
+
+// What the demo agent printed: one "  [arg]" line per argument.
+std::vector<std::string> printedArgs(const std::string& out) {
+  std::vector<std::string> args;
+  size_t at = 0;
+  while ((at = out.find("\n  [", at)) != std::string::npos) {
+    size_t end = out.find("]\n", at);
+    args.push_back(out.substr(at + 4, end - at - 4));
+    at = end;
+  }
+  return args;
+}
+
+TEST_F(CheckTest, DemoPackageRunsAsTheDryRunSays) {
+  copyExample(pkgDir);
+  const std::vector<std::string> args = {"-nl", "de", "-managerArgs", "a b", "c"};
+  const std::string agentDirectory = home + "/.local/share/quorvin-demo/agent";
+
+  Result before = check(args);
+  EXPECT_EQ(0, before.status) << before.out;
+  EXPECT_NE(std::string::npos, before.out.find("Problems: 0 errors, 0 warnings"));
+  EXPECT_EQ(pkgDir + "//installer/install.sh",
+            shownArgv(before.out, "The installer would run").at(0));
+  std::vector<std::string> predicted =
+      shownArgv(before.out, "known only after the installer", agentDirectory);
+
+  Result real = run(args);
+  ASSERT_EQ(0, real.status) << real.err;
+  std::vector<std::string> received = printedArgs(real.out);
+  ASSERT_FALSE(predicted.empty());
+  EXPECT_EQ(std::vector<std::string>(predicted.begin() + 1, predicted.end()), received);
+
+  Result after = check(args);
+  EXPECT_EQ(predicted, shownArgv(after.out, "The agent would start (replacing the launcher)",
+                                 agentDirectory));
+  EXPECT_EQ(std::string::npos, after.out.find("The installer would run"));
+}
+
+struct RunCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool waited;
+};
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
+class DryRunTest : public CheckTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(DryRunTest, SameVectorsAndSameDecisionAsTheRealRun) {
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  ini.installerArgs = {"from ini"};
+  ini.appDataLocation = "/data dir";
+  ini.inputFile = "answers.xml";
+  writeIni(ini);
+  write(pkgDir + "/answers.xml", "<answers/>");
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  const std::vector<std::string>& args = GetParam().args;
+  const char* start = GetParam().waited ? "(waited for)" : "(replacing the launcher)";
+
+  Result before = check(args);
+  EXPECT_EQ(0, before.status) << before.out;
+  std::vector<std::string> installer = shownArgv(before.out, "The installer would run");
+  std::vector<std::string> predicted =
+      shownArgv(before.out, "known only after the installer", agentDir);
+  EXPECT_NE(std::string::npos, before.out.find("directory D, it is " + std::string(start)));
+
+  Result real = run(args);
+  ASSERT_EQ(1u, installerRuns().size()) << real.err;
+  EXPECT_EQ(installer, installerRuns()[0].argv);
+  ASSERT_EQ(1u, agentRuns().size());
+  EXPECT_EQ(predicted, agentRuns()[0].argv);
+  EXPECT_EQ(GetParam().waited, agentRuns()[0].pid != real.pid);
+
+  Result after = check(args);
+  EXPECT_EQ(predicted, shownArgv(after.out, "The agent would start " + std::string(start)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
+    RunCase{"plain", {}, false},
+    RunCase{"wait", {"-wait", "-appDataLocation", "/other", "-nl", "fr"}, true},
+    RunCase{"silent", {"-silent", "-licenseAccepted", "-installerArgs", "x y",
+                       "-managerArgs", "-help"}, true}));
+
+}  // namespace
+}  // namespace e2e
