@@ -20,7 +20,6 @@
 namespace {
 
 const int kJsonSchemaVersion = 1;
-const size_t kPieceLength = 254;
 const char* const kModeNames[] = {"INSTALL", "UNINSTALL", "EXTENSION"};
 const char kAgentDirectoryStandIn[] = "<agent directory>";
 const char kUsage[] =
@@ -583,8 +582,9 @@ void checkIniMissing(CheckReport* report) {
 std::string flag(int value) { return std::to_string(value); }
 
 void addSetting(CheckReport* report, const std::string& name,
-                const std::string& value, const std::string& source) {
-  report->effective.push_back(CheckSetting{name, value, source});
+                const std::string& value, const std::string& source,
+                bool plain = false) {
+  report->effective.push_back(CheckSetting{name, value, source, plain});
 }
 
 // Where each effective setting came from, told by merging the INI file and
@@ -619,7 +619,7 @@ void describeSettings(CheckReport* report) {
     } else if (value == field.get(onlyIni) && value != field.get(neither)) {
       source = "INI";
     }
-    addSetting(report, field.name, value, source);
+    addSetting(report, field.name, value, source, field.name[0] == 'i' && field.name[1] == 's');
   }
 
   const IniSettings& ini = report->ini;
@@ -654,10 +654,10 @@ void describeSettings(CheckReport* report) {
   for (const auto& list : lists) {
     // A command-line list replaces the INI list whole.
     if (!list.option.empty()) {
-      addSetting(report, list.name, listText(list.option), "option");
+      addSetting(report, list.name, listText(list.option), "option", true);
     } else {
       addSetting(report, list.name, listText(list.file),
-                 list.file.empty() ? "default" : "INI");
+                 list.file.empty() ? "default" : "INI", true);
     }
   }
   if (report->cmd.isDebug) addSetting(report, "log", report->cmd.argLogFile, "option");
@@ -754,11 +754,11 @@ void decideRun(CheckReport* report) {
   report->endText =
       "the installer runs as a child" +
       (settings.nl.empty() ? std::string() : " with LANG=" + settings.nl) +
-      ". Status 0: the launcher looks for the agent again, and when a "
-      "sufficient one is found there, " + start +
-      "; otherwise error message, exit status 1. Status 232: cancelled, exit "
-      "status 232. Any other status N: error message \"Return Code=N\", exit "
-      "status N";
+      "; then by its exit status:\n"
+      "0: the launcher looks for the agent again; when a sufficient one is "
+      "found, " + start + "; else error message, exit status 1\n"
+      "232: cancelled by the user, exit status 232\n"
+      "any other N: error message \"Return Code=N\", exit status N";
 }
 
 // --- Text and JSON ----------------------------------------------------------
@@ -982,7 +982,8 @@ std::string formatCheckText(const CheckReport& report) {
   out += "  INI file: " + report.iniPath + (report.iniRead ? "" : " (cannot be read)") + "\n";
   if (!report.effective.empty()) out += "  Effective settings:\n";
   for (const CheckSetting& s : report.effective) {
-    out += "    " + s.name + " = " + shown(s.value) + "  (" + s.source + ")\n";
+    out += formatText("    %-26s ", s.name.c_str()) + (!s.plain ? shown(s.value) : s.value.empty() ? "none" : s.value) +
+           "  (" + s.source + ")\n";
   }
   if (!report.looks.empty()) out += "  Looking for the agent:\n";
   for (const CheckLook& look : report.looks) {
@@ -1015,7 +1016,11 @@ std::string formatCheckText(const CheckReport& report) {
            "), with D for " + kAgentDirectoryStandIn + ":\n";
     appendArgv(&out, report.agentCommand.agentArglist);
   }
-  out += "  End: " + report.endText + "\n";
+  std::string end = report.endText;
+  for (size_t at = 0; (at = end.find('\n', at)) != std::string::npos; at += 8) {
+    end.insert(at + 1, "       ");
+  }
+  out += "  End: " + end + "\n";
   return out;
 }
 

@@ -29,6 +29,7 @@ struct CheckSetting {
   std::string name;
   std::string value;
   std::string source;
+  bool plain = false;  // a flag or a list: the text output shows it unquoted
 };
 
 // One place the probe looked, and what it found there or why not.
