@@ -245,9 +245,17 @@ void checkUnknownSection(const IniLine& line, const std::string& iniPath,
              fix);
 }
 
+// `text` without blanks or tabs around it: what the author sees as the
+// line's content, unlike the reader's own trim.
+std::string visibleText(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 void checkOtherLine(const IniLine& line, bool sawHeader,
                     const std::string& iniPath, CheckReport* report) {
-  std::string text = trim(line.text);
+  std::string text = visibleText(line.text);
   if (text.empty()) return;
   if (line.action == INI_LINE_OUTSIDE_SECTION) {
     // Lines after an unknown section are that section's problem.
@@ -280,14 +288,18 @@ std::map<std::string, int> checkIniLines(const IniAnalysis& analysis,
                                          CheckReport* report) {
   std::map<std::string, int> firstLine, keyLine;
   bool sawHeader = false;
-  int crlfLines = 0, firstCrlf = 0;
+  int crlfLines = 0, firstCrlf = 0, lastLongLine = 0;
   for (const IniLine& line : analysis.lines) {
-    if (line.continued) continue;
-    if (!line.endsLine) {
-      addProblem(report, iniPath, line.lineNumber, CHECK_WARNING, "long-line",
-                 "the line is longer than 254 bytes: it is read as several "
-                 "lines, cut after byte 254",
-                 "a line of at most 254 bytes (e.g. a shorter path)");
+    if (line.continued) {
+      // A line of exactly 254 bytes leaves only its newline: no harm done.
+      if (!line.text.empty() && line.lineNumber != lastLongLine) {
+        lastLongLine = line.lineNumber;
+        addProblem(report, iniPath, line.lineNumber, CHECK_WARNING, "long-line",
+                   "the line is longer than 254 bytes: it is read as several "
+                   "lines, cut after byte 254",
+                   "a line of at most 254 bytes (e.g. a shorter path)");
+      }
+      continue;
     }
     // A carriage return spoils every header and value; one report says it.
     if (line.endsLine && !line.text.empty() && line.text.back() == '\r') {
@@ -365,14 +377,18 @@ void checkBooleans(const IniSettings& ini, const std::map<std::string, int>& key
       continue;
     }
     bool isAdminKey = name == "ISADMIN";
+    std::string message = name;
+    message += "=";
+    message += value;
+    message += isAdminKey ? " is none of the words true, yes, false, no: admin "
+                            "mode is decided by the user id (root is admin)"
+                          : " is none of the words true, yes: it is read as false";
+    std::string fix = name;
+    fix += "=true or ";
+    fix += name;
+    fix += isAdminKey ? "=false" : "=false (or leave the line out)";
     addProblem(report, iniPath, lineOf(keyLine, name), CHECK_WARNING,
-               "bad-boolean",
-               name + "=" + value + " is none of the words true, yes" +
-                   (isAdminKey ? ", false, no: admin mode is decided by the "
-                                 "user id (root is admin)"
-                               : ": it is read as false"),
-               name + "=true or " + name + "=" +
-                   (isAdminKey ? "false" : "false (or leave the line out)"));
+               "bad-boolean", message, fix);
   }
 }
 
@@ -544,6 +560,8 @@ std::vector<std::string> otherIniNames(const std::string& dir) {
   std::vector<std::string> names;
   DIR* directory = opendir(dir.empty() ? "." : dir.c_str());
   if (!directory) return names;
+  // The tool is single-threaded: readdir's shared buffer is safe here.
+  // cppcheck-suppress readdirCalled
   while (const struct dirent* entry = readdir(directory)) {
     std::string name = entry->d_name;
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0 &&
@@ -600,16 +618,17 @@ void describeSettings(CheckReport* report) {
   struct Field {
     const char* name;
     std::string (*get)(const Settings&);
+    bool isFlag;
   };
   const Field fields[] = {
-      {"isSilent", [](const Settings& s) { return flag(s.isSilent); }},
-      {"isWait", [](const Settings& s) { return flag(s.isWait); }},
-      {"isDialogAllowed", [](const Settings& s) { return flag(s.isDialogAllowed); }},
-      {"isUserAdmin", [](const Settings& s) { return flag(s.isUserAdmin); }},
-      {"isLicenseAccepted", [](const Settings& s) { return flag(s.isLicenseAccepted); }},
-      {"appDataLocation", [](const Settings& s) { return s.appDataLocation; }},
-      {"nl", [](const Settings& s) { return s.nl; }},
-      {"inputFile", [](const Settings& s) { return s.inputFile; }},
+      {"isSilent", [](const Settings& s) { return flag(s.isSilent); }, true},
+      {"isWait", [](const Settings& s) { return flag(s.isWait); }, true},
+      {"isDialogAllowed", [](const Settings& s) { return flag(s.isDialogAllowed); }, true},
+      {"isUserAdmin", [](const Settings& s) { return flag(s.isUserAdmin); }, true},
+      {"isLicenseAccepted", [](const Settings& s) { return flag(s.isLicenseAccepted); }, true},
+      {"appDataLocation", [](const Settings& s) { return s.appDataLocation; }, false},
+      {"nl", [](const Settings& s) { return s.nl; }, false},
+      {"inputFile", [](const Settings& s) { return s.inputFile; }, false},
   };
   for (const Field& field : fields) {
     std::string value = field.get(report->settings);
@@ -619,7 +638,7 @@ void describeSettings(CheckReport* report) {
     } else if (value == field.get(onlyIni) && value != field.get(neither)) {
       source = "INI";
     }
-    addSetting(report, field.name, value, source, field.name[0] == 'i' && field.name[1] == 's');
+    addSetting(report, field.name, value, source, field.isFlag);
   }
 
   const IniSettings& ini = report->ini;
@@ -892,14 +911,12 @@ std::string jsonString(const std::string& bytes) {
 void checkPackage(const std::string& launcherPath,
                   const std::vector<std::string>& args, CheckReport* report) {
   report->launcherArgs = args;
-  std::string fullPath = findCommand(launcherPath.find('/') == std::string::npos
-                                         ? "./" + launcherPath
-                                         : launcherPath);
-  if (fullPath.empty()) {
-    // Not there yet: still tell what the package beside it would do.
+  // The launcher started by this path would find itself here; the file
+  // need not exist yet for the package beside it to be explained.
+  std::string fullPath = launcherPath;
+  if (!isFileAbsolute(launcherPath)) {
     char* cwd = getcwd(nullptr, 0);
-    fullPath = launcherPath[0] == '/' || !cwd ? launcherPath
-                                               : std::string(cwd) + "/" + launcherPath;
+    if (cwd) fullPath = std::string(cwd) + "/" + launcherPath;
     free(cwd);
   }
   setLauncherInfo(fullPath, &report->info);
@@ -920,7 +937,8 @@ void checkPackage(const std::string& launcherPath,
   std::vector<std::string> argvText = {fullPath};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (std::string& arg : argvText) argv.push_back(&arg[0]);
+  argv.reserve(argvText.size() + 1);
+  for (std::string& arg : argvText) argv.push_back(arg.data());
   argv.push_back(nullptr);
   report->help = parseCmdlineArg(static_cast<int>(argvText.size()), argv.data(),
                                  &report->cmd) == 0;
