@@ -10,18 +10,28 @@ namespace e2e {
 namespace {
 
 // The tool is run through the harness's wrapper hook, which starts the
-// wrapper with the package's launcher path as its first argument.
+// wrapper with the package's launcher path as its first argument; a wrapper
+// already set (a checker such as valgrind) runs the tool in turn.
 class CheckTest : public E2eTest {
  protected:
   Result check(const std::vector<std::string>& args = {}) {
+    return runCheck(launcherPath(), args);
+  }
+  Result runCheck(const std::string& first, const std::vector<std::string>& args) {
     const char* tool = std::getenv("CHECK_UNDER_TEST");
     if (!tool) {
       ADD_FAILURE() << "CHECK_UNDER_TEST must name the launcher-check binary";
       return Result();
     }
-    setenv("E2E_WRAPPER", tool, 1);
-    Result r = run(args);
-    unsetenv("E2E_WRAPPER");
+    const char* outer = std::getenv("E2E_WRAPPER");
+    std::string saved = outer ? outer : "";
+    setenv("E2E_WRAPPER", (saved + " " + tool).c_str(), 1);
+    Result r = runAs(first, args);
+    if (outer) {
+      setenv("E2E_WRAPPER", saved.c_str(), 1);
+    } else {
+      unsetenv("E2E_WRAPPER");
+    }
     return r;
   }
   void copyLauncher(mode_t mode) {
@@ -179,10 +189,8 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
 
 TEST_F(CheckTest, UsageMistakesEndWithTwo) {
   writeIni(Ini());
-  setenv("E2E_WRAPPER", std::getenv("CHECK_UNDER_TEST"), 1);
-  Result unknownOption = runAs("--jsn", {});
-  Result noLauncher = runAs("--json", {});
-  unsetenv("E2E_WRAPPER");
+  Result unknownOption = runCheck("--jsn", {});
+  Result noLauncher = runCheck("--json", {});
   EXPECT_EQ(2, unknownOption.status);
   EXPECT_EQ(2, noLauncher.status);
   EXPECT_NE(std::string::npos, noLauncher.err.find("usage: launcher-check"));
