@@ -682,10 +682,11 @@ void describeSettings(CheckReport* report) {
   if (report->cmd.isDebug) addSetting(report, "log", report->cmd.argLogFile, "option");
 }
 
-void addLook(CheckReport* report, const std::string& what,
+void addLook(CheckReport* report, const char* kind, const std::string& what,
              const std::string& path, const std::string& value,
              const std::string& whyNot) {
   CheckLook look;
+  look.kind = kind;
   look.what = what;
   look.path = path;
   look.found = !value.empty();
@@ -700,7 +701,7 @@ void addLook(CheckReport* report, const std::string& what,
 void describeProbe(CheckReport* report) {
   const ProbeTrace& trace = report->trace;
   if (trace.locationSource.empty()) {
-    addLook(report, "agent location", "", "",
+    addLook(report, "location", "agent location", "", "",
             "neither LOCATION_KEY nor LOCATION_FILE is set");
     return;
   }
@@ -709,15 +710,15 @@ void describeProbe(CheckReport* report) {
                                   ? "location key file (admin mode: the key is the path)"
                                   : "location key file (per user, under the home directory)")
                            : "reference file";
-  addLook(report, what, trace.keyFile, report->agent.refLocation,
+  addLook(report, isKey ? "key" : "file", what, trace.keyFile, report->agent.refLocation,
           trace.keyFile.empty() ? "no home directory (HOME is unset and the user "
                                   "has no password entry)"
                                 : "it holds no location= line");
   if (report->agent.refLocation.empty()) return;
-  addLook(report, "agent configuration file", trace.configFile, trace.appDataDir,
+  addLook(report, "config", "agent configuration file", trace.configFile, trace.appDataDir,
           "it holds no zel.appDataLocation= line with a value");
   if (trace.appDataDir.empty()) return;
-  addLook(report, "installed-packages file", trace.installedXMLFile,
+  addLook(report, "packages", "installed-packages file", trace.installedXMLFile,
           report->agent.refVersion,
           std::string("it holds no line with <package id='") + kAgentPackageId +
               "' version='...'");
@@ -833,7 +834,8 @@ std::string jsonRun(const CheckReport& report) {
   out += "    \"probe\": [";
   for (size_t i = 0; i < report.looks.size(); ++i) {
     const CheckLook& l = report.looks[i];
-    out += std::string(i ? "," : "") + "\n      {\"what\": " + jsonString(l.what) +
+    out += std::string(i ? "," : "") + "\n      {\"kind\": " + jsonString(l.kind) +
+           ", \"what\": " + jsonString(l.what) +
            ", \"path\": " + jsonString(l.path) + ", \"found\": " + jsonBool(l.found) +
            ", \"value\": " + jsonString(l.value) + ", \"why\": " + jsonString(l.why) + "}";
   }

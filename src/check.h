@@ -34,7 +34,11 @@ struct CheckSetting {
 
 // One place the probe looked, and what it found there or why not.
 struct CheckLook {
-  std::string what;  // e.g. "location key file"
+  // "location" (nothing to look at), "key", "file" (the reference file),
+  // "config" (the agent's configuration file) or "packages" (its
+  // installed-packages file): stable, for programs.
+  std::string kind;
+  std::string what;  // for people, e.g. "location key file"
   std::string path;
   bool found = false;
   std::string value;  // what was read, when found
