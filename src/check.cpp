@@ -548,11 +548,11 @@ void checkInputFile(const CheckReport& source,
 void checkLauncherFile(const std::string& launcherPath, CheckReport* report) {
   std::string why = programProblem(launcherPath);
   if (why.empty()) return;
-  bool missing = why != "not a regular file" && why != "not executable";
+  bool executable = why == "not executable";
   addProblem(report, launcherPath, 0, CHECK_ERROR,
-             missing ? "launcher-missing" : "launcher-not-executable",
+             executable ? "launcher-not-executable" : "launcher-missing",
              "the launcher " + launcherPath + ": " + why,
-             missing ? "copy the launcher there" : "chmod 755 " + launcherPath);
+             executable ? "chmod 755 " + launcherPath : "copy the launcher program there");
 }
 
 // INI files beside the launcher that belong to other launcher names.

@@ -267,6 +267,8 @@ TEST_P(DryRunTest, SameVectorsAndSameDecisionAsTheRealRun) {
 
   Result before = check(args);
   EXPECT_EQ(0, before.status) << before.out;
+  EXPECT_TRUE(installerRuns().empty());
+  EXPECT_FALSE(exists(workDir + "/run.log"));
   std::vector<std::string> installer = shownArgv(before.out, "The installer would run");
   std::vector<std::string> predicted =
       shownArgv(before.out, "known only after the installer", agentDir);
@@ -285,7 +287,7 @@ TEST_P(DryRunTest, SameVectorsAndSameDecisionAsTheRealRun) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
     RunCase{"plain", {}, false},
-    RunCase{"wait", {"-wait", "-appDataLocation", "/other", "-nl", "fr"}, true},
+    RunCase{"wait", {"-wait", "-appDataLocation", "/other", "-nl", "fr", "-log", "run.log"}, true},
     RunCase{"silent", {"-silent", "-licenseAccepted", "-installerArgs", "x y",
                        "-managerArgs", "-help"}, true}));
 
