@@ -64,7 +64,9 @@ int createAgtInstallerArgList_MSI(const LauncherInfo& info,
                                   const CmdSettings& cmd,
                                   const Settings& settings,
                                   InstallerCommand* installer) {
-  installer->InstallerProgram = findCommand("msiexec.exe");
+  // From PATH only: an msiexec.exe in the working directory is whoever
+  // controls that directory's choice, not the user's.
+  installer->InstallerProgram = findInPath("msiexec.exe");
   installer->msiFile = joinPath(info.launcherDir, ini.iniInstallerLocation);
   std::vector<std::string>& slots = installer->installerArglist;
   slots.assign(1, installer->InstallerProgram);
@@ -94,7 +96,8 @@ int createAgentArgList(const IniSettings& ini, const CmdSettings& cmd,
   slots.assign(1, command->AgentProgram);
   if (isJavaCommand(command->AgentProgram)) {
     slots.push_back("-jar");
-    slots.push_back(addQuotation(joinPath(agent.refLocation, "eclipse/startup.jar")));
+    // No shell splits it: quotes would become part of the archive's name.
+    slots.push_back(joinPath(agent.refLocation, "eclipse/startup.jar"));
   }
   if (settings.isSilent) {
     slots.push_back("-silent");

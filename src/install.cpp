@@ -130,6 +130,12 @@ bool installAgent(const LauncherInfo& info, const IniSettings& ini,
     return false;
   }
   int rc = runInstaller(settings, installer);
+  // The caller asked the launcher to stop: the installer's own status, and
+  // nothing more, not even a message.
+  if (wasSignalPassedOn()) {
+    *status = rc;
+    return false;
+  }
   if (rc != 0) {
     if (isUserCancel(rc, ini)) {
       logLine("Install Cancelled by user \n");
@@ -160,7 +166,9 @@ int startAgent(const Settings& settings, const AgentCommand& agent) {
   } else {
     rc = replaceProgram(agent.AgentProgram, agent.agentArglist);
   }
-  while (rc == kRestartCode) rc = runProgram(agent.AgentProgram, agent.agentArglist);
+  while (rc == kRestartCode && !wasSignalPassedOn()) {
+    rc = runProgram(agent.AgentProgram, agent.agentArglist);
+  }
   return rc;
 }
 
@@ -182,9 +190,25 @@ void backupArgList(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) inputArgv[i] = strdup(argv[i]);
 }
 
+namespace {
+
+bool isRunningLauncher(const std::string& candidate, void*) {
+  return isRunningProgram(candidate) == 1;
+}
+
+}  // namespace
+
 bool getLauncherInfo(const char* argv0, LauncherInfo* info) {
-  std::string fullPath = findCommand(argv0);
-  if (fullPath.empty()) fullPath = findCommand(std::string(argv0) + ".exe");
+  // argv[0] is the caller's word, and a bare name is searched in the
+  // working directory first: a candidate counts only when it is the program
+  // that runs, or whoever fills the working directory picks the INI file.
+  // Where the running program cannot be identified at all (isRunningProgram
+  // is -1 for every path), every candidate counts, as it always did.
+  CommandFilter filter;
+  if (isRunningProgram("/") != -1) filter.test = isRunningLauncher;
+  std::string fullPath = findCommand(argv0, filter);
+  if (fullPath.empty()) fullPath = findCommand(std::string(argv0) + ".exe", filter);
+  if (fullPath.empty() && filter.test) fullPath = runningProgramPath();
   setLauncherInfo(fullPath, info);
   return true;
 }
@@ -193,6 +217,7 @@ int launcherMain(int argc, char** argv) {
   // The process locale matters only for a message: the catalogue sets it
   // from the environment when it chooses the language, so a run that shows
   // nothing does not pay for loading the locale (nearly half its start-up).
+  setUpProcess();
   platform = kPlatformLinux;
   backupArgList(argc, argv);
 

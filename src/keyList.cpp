@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 #include <sys/stat.h>
+#include <unordered_set>
 
 #include "files.h"
 #include "utilities.h"
@@ -120,8 +121,12 @@ int KEYLIST::loadList(const std::string& path) {
   FILE* file = openRegularFile(path);
   if (!file) return 1;
   std::string piece, key, value;
+  // The first line of a key wins. Checking the keys seen so far in a set
+  // keeps a long file linear; add() would walk the whole list per line.
+  std::unordered_set<std::string> seen;
   while (readPiece(file, &piece)) {
-    if (parseKey(piece, &key, &value) == 0) add(key, value);
+    if (!head || parseKey(piece, &key, &value) != 0) continue;
+    if (seen.insert(key).second) insertNode(head, key, value);
   }
   fclose(file);
   return 0;

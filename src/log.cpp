@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include "utilities.h"
+#include "utilitiesLinux.h"
 
 FILE* logFile = nullptr;
 
@@ -11,8 +12,9 @@ const char kRule[] = "======================================================\n";
 }  // namespace
 
 void openLog(const std::string& path) {
-  // Close-on-exec: neither the installer nor the agent inherits the log.
-  logFile = fopen(path.c_str(), "we");
+  // Close-on-exec: neither the installer nor the agent inherits the log. It
+  // holds every argument, tokens included, so a new one is the user's only.
+  logFile = openLogStream(path);
 }
 
 void closeLog() {

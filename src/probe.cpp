@@ -33,9 +33,11 @@ int appDataDir(std::string* dst, const LauncherInfo&, int isUserAdmin) {
   return getAppDataDir(dst, isUserAdmin);
 }
 
+const char kCurrentDirPlaceholder[] = "<CURRDIR>";
+
 const Placeholder kPlaceholders[] = {
     {"<My Documents>", documentDir}, {"<HOME>", homeDir},
-    {"<PROFILE>", profileDir},       {"<CURRDIR>", launcherDirectory},
+    {"<PROFILE>", profileDir},       {kCurrentDirPlaceholder, launcherDirectory},
     {"<APPDATA>", appDataDir},
 };
 
@@ -54,18 +56,30 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
 
   if (!ini.iniManagerLocationKey.empty()) {
     int keyType = settings.isUserAdmin ? KEY_TYPE_MACHINE : KEY_TYPE_USER;
+    std::string keyName = ini.iniManagerLocationKey;
+    // A relative machine key would be read from the working directory,
+    // which root may start the launcher from without owning it.
+    if (keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName)) {
+      keyName = joinPath(info.launcherDir, keyName);
+    }
     trace->locationSource = "key";
     trace->keyType = keyType;
-    getRegKeyPath(ini.iniManagerLocationKey, keyType, &trace->keyFile);
-    getRegValue(ini.iniManagerLocationKey, keyType, kLocationKey,
-                &agent->refLocation);
+    getRegKeyPath(keyName, keyType, &trace->keyFile);
+    getRegValue(keyName, keyType, kLocationKey, &agent->refLocation);
     logLine("Get current agent location from Registry: \n");
     logValue("iniManagerLocationKey", ini.iniManagerLocationKey);
   } else if (!ini.iniManagerLocationFile.empty()) {
     std::string referenceFile;
+    const char* placeholder = nullptr;
     trace->locationSource = "file";
     if (parseSystemValue(&referenceFile, ini.iniManagerLocationFile, info,
-                         settings.isUserAdmin) == 0) {
+                         settings.isUserAdmin, &placeholder) == 0) {
+      // Still relative: the package's directory, as for LOCATION, never the
+      // working directory. <CURRDIR> already was the package's directory.
+      if (!isFileAbsolute(referenceFile) &&
+          (!placeholder || strcmp(placeholder, kCurrentDirPlaceholder) != 0)) {
+        referenceFile = joinPath(info.launcherDir, referenceFile);
+      }
       trace->keyFile = referenceFile;
       getProperty(referenceFile, kLocationKey, &agent->refLocation);
     }
@@ -76,9 +90,12 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
 }
 
 int parseSystemValue(std::string* dst, const std::string& src,
-                     const LauncherInfo& info, int isUserAdmin) {
+                     const LauncherInfo& info, int isUserAdmin,
+                     const char** expanded) {
+  if (expanded) *expanded = nullptr;
   for (const Placeholder& placeholder : kPlaceholders) {
     if (src.find(placeholder.text) == std::string::npos) continue;
+    if (expanded) *expanded = placeholder.text;
     std::string directory;
     if (placeholder.directory(&directory, info, isUserAdmin) != 0) {
       // Without a home directory a per-user path cannot be formed; reading
@@ -177,11 +194,9 @@ int getQRVersion(const std::string& xmlFile, std::string* dst) {
 }
 
 int compareQRVersion(const std::string& lhs, const std::string& rhs) {
-  int l[3], r[3];
-  std::string lq, rq;
-  parseVersion(lhs, &l[0], &l[1], &l[2], &lq);
-  parseVersion(rhs, &r[0], &r[1], &r[2], &rq);
-  if (l[0] != r[0] || l[1] != r[1] || l[2] != r[2]) return compareVersion(lhs, rhs);
+  int numbers = compareVersionNumbers(lhs, rhs);
+  if (numbers != 0) return numbers;
+  std::string lq = versionQualifier(lhs), rq = versionQualifier(rhs);
   if (lq == rq) return 0;
   // A beta is older than any release of the same number.
   if (lq == "beta") return -1;

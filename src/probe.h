@@ -13,7 +13,9 @@
 struct ProbeTrace {
   std::string locationSource;  // "key", "file" or "" (neither configured)
   int keyType = 0;             // KEY_TYPE_USER or KEY_TYPE_MACHINE for a key
-  std::string keyFile;         // the file the location was read from
+  std::string keyFile;         // the file the location was read from (a
+                               // relative machine key or reference file
+                               // joined to the launcher's directory)
   std::string configFile;      // the agent's configuration file
   std::string appDataDir;      // the data directory it names
   std::string installedXMLFile;
@@ -24,9 +26,12 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
                            ProbeTrace* trace = nullptr);
 // Expands the first placeholder of a reference-file path. Returns 0, or -1
 // when the path cannot be formed (no home directory for a per-user
-// placeholder).
+// placeholder). *expanded (when given) is the placeholder expanded, or null.
+// The probe joins a path still relative to the launcher's directory, unless
+// <CURRDIR> was expanded.
 int parseSystemValue(std::string* dst, const std::string& src,
-                     const LauncherInfo& info, int isUserAdmin);
+                     const LauncherInfo& info, int isUserAdmin,
+                     const char** expanded = nullptr);
 // The placeholders a reference-file path may hold, in the order they are
 // looked for.
 const char* const* referencePlaceholders(int* count);

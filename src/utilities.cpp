@@ -31,21 +31,66 @@ std::string joinWithSlash(const std::string& dir, const std::string& name) {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-// atoi's reading of a number, except that values outside the int range
-// saturate instead of being undefined.
-int toVersionNumber(const std::string& text) {
+// atoi's reading of a number: blanks, a sign, digits. The digits are kept as
+// text without leading zeros, so a number of any length compares exactly and
+// none is ever undefined.
+struct VersionNumber {
+  bool negative = false;
+  std::string digits;  // empty for zero
+};
+
+VersionNumber readVersionNumber(const std::string& text) {
   const char* p = text.c_str();
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (value <= INT_MAX) value = value * 10 + (*p - '0');
+  VersionNumber number;
+  if (*p == '+' || *p == '-') number.negative = *p++ == '-';
+  while (*p == '0') ++p;
+  while (*p >= '0' && *p <= '9') number.digits += *p++;
+  if (number.digits.empty()) number.negative = false;
+  return number;
+}
+
+int compareNumbers(const VersionNumber& lhs, const VersionNumber& rhs) {
+  if (lhs.negative != rhs.negative) return lhs.negative ? -1 : 1;
+  int magnitude;
+  if (lhs.digits.size() != rhs.digits.size()) {
+    magnitude = lhs.digits.size() < rhs.digits.size() ? -1 : 1;
+  } else {
+    magnitude = lhs.digits.compare(rhs.digits);
+    magnitude = (magnitude > 0) - (magnitude < 0);
   }
-  if (negative) value = -value;
+  return lhs.negative ? -magnitude : magnitude;
+}
+
+int saturatedInt(const VersionNumber& number) {
+  const int kMaxDigits = 10;  // INT_MAX has 10 digits
+  long long value = 0;
+  if (number.digits.size() > static_cast<size_t>(kMaxDigits)) {
+    value = static_cast<long long>(INT_MAX) + 1;
+  } else {
+    for (char c : number.digits) value = value * 10 + (c - '0');
+  }
+  if (number.negative) value = -value;
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
+}
+
+// The three number parts and the qualifier of a version text.
+void splitVersion(const std::string& text, std::string parts[3],
+                  std::string* qualifier) {
+  qualifier->clear();
+  size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    size_t dot = text.find('.', start);
+    if (dot == std::string::npos) {
+      parts[i] = text.substr(start);
+      break;
+    }
+    parts[i] = text.substr(start, dot - start);
+    start = dot + 1;
+    if (i == 2) qualifier->assign(text, start, std::string::npos);
+  }
 }
 
 }  // namespace
@@ -66,7 +111,40 @@ std::string formatText(const char* format, ...) {
   return result;
 }
 
-std::string findCommand(const std::string& command) {
+namespace {
+
+// Walks a ':'-separated search list for `command`: empty entries are
+// skipped, entries beginning with "./" or "../" are made absolute, other
+// relative entries stay relative.
+std::string searchList(const std::string& list, const std::string& command,
+                       const CommandFilter& accept) {
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    std::string entry = list.substr(start, end - start);
+    start = end + 1;
+    if (entry.empty()) continue;
+    std::string candidate = joinWithSlash(entry, command);
+    if (candidate.compare(0, 2, "./") == 0 ||
+        candidate.compare(0, 3, "../") == 0) {
+      std::string cwd = currentDirectory();
+      if (cwd.empty()) continue;
+      candidate.insert(0, cwd + "/");
+    }
+    if (isRegularFile(candidate) && accept.accepts(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+bool CommandFilter::accepts(const std::string& candidate) const {
+  return !test || test(candidate, context);
+}
+
+std::string findCommand(const std::string& command,
+                        const CommandFilter& accept) {
   std::string candidate;
   if (command.empty()) return std::string();
   if (command[0] == '/' || (command.size() > 2 && command[1] == ':')) {
@@ -79,26 +157,15 @@ std::string findCommand(const std::string& command) {
     // The current directory comes first, before every PATH entry; an unset
     // PATH searches the current directory only.
     const char* path = getenv("PATH");
-    std::string list = std::string(".:") + (path ? path : "");
-    size_t start = 0;
-    while (start <= list.size()) {
-      size_t end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      std::string entry = list.substr(start, end - start);
-      start = end + 1;
-      if (entry.empty()) continue;
-      candidate = joinWithSlash(entry, command);
-      if (candidate.compare(0, 2, "./") == 0 ||
-          candidate.compare(0, 3, "../") == 0) {
-        std::string cwd = currentDirectory();
-        if (cwd.empty()) continue;
-        candidate.insert(0, cwd + "/");
-      }
-      if (isRegularFile(candidate)) return candidate;
-    }
-    return std::string();
+    return searchList(std::string(".:") + (path ? path : ""), command, accept);
   }
-  return isRegularFile(candidate) ? candidate : std::string();
+  return isRegularFile(candidate) && accept.accepts(candidate) ? candidate
+                                                               : std::string();
+}
+
+std::string findInPath(const std::string& name) {
+  const char* path = getenv("PATH");
+  return path ? searchList(path, name, CommandFilter()) : std::string();
 }
 
 std::string dirName(const std::string& path) {
@@ -156,33 +223,34 @@ std::string replace(const std::string& text, const std::string& search,
 int parseVersion(const std::string& text, int* major, int* minor, int* micro,
                  std::string* qualifier) {
   std::string parts[3];
-  qualifier->clear();
-  size_t start = 0;
-  for (int i = 0; i < 3; ++i) {
-    size_t dot = text.find('.', start);
-    if (dot == std::string::npos) {
-      parts[i] = text.substr(start);
-      break;
-    }
-    parts[i] = text.substr(start, dot - start);
-    start = dot + 1;
-    if (i == 2) qualifier->assign(text, start, std::string::npos);
-  }
-  *major = toVersionNumber(parts[0]);
-  *minor = toVersionNumber(parts[1]);
-  *micro = toVersionNumber(parts[2]);
+  splitVersion(text, parts, qualifier);
+  *major = saturatedInt(readVersionNumber(parts[0]));
+  *minor = saturatedInt(readVersionNumber(parts[1]));
+  *micro = saturatedInt(readVersionNumber(parts[2]));
   return 0;
 }
 
-int compareVersion(const std::string& lhs, const std::string& rhs) {
-  int l[3], r[3];
-  std::string lq, rq;
-  parseVersion(lhs, &l[0], &l[1], &l[2], &lq);
-  parseVersion(rhs, &r[0], &r[1], &r[2], &rq);
+int compareVersionNumbers(const std::string& lhs, const std::string& rhs) {
+  std::string l[3], r[3], qualifier;
+  splitVersion(lhs, l, &qualifier);
+  splitVersion(rhs, r, &qualifier);
   for (int i = 0; i < 3; ++i) {
-    if (l[i] != r[i]) return l[i] < r[i] ? -1 : 1;
+    int order = compareNumbers(readVersionNumber(l[i]), readVersionNumber(r[i]));
+    if (order != 0) return order;
   }
-  return strcmp(lq.c_str(), rq.c_str());
+  return 0;
+}
+
+std::string versionQualifier(const std::string& text) {
+  std::string parts[3], qualifier;
+  splitVersion(text, parts, &qualifier);
+  return qualifier;
+}
+
+int compareVersion(const std::string& lhs, const std::string& rhs) {
+  int order = compareVersionNumbers(lhs, rhs);
+  if (order != 0) return order;
+  return strcmp(versionQualifier(lhs).c_str(), versionQualifier(rhs).c_str());
 }
 
 std::string addQuotation(const std::string& text) {

@@ -8,9 +8,21 @@
 std::string formatText(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
 
+// A further test a candidate must pass; none accepts every regular file.
+struct CommandFilter {
+  bool (*test)(const std::string& candidate, void* context) = nullptr;
+  void* context = nullptr;
+  bool accepts(const std::string& candidate) const;
+};
+
 // Path of an existing regular file for `command` (absolute, relative with a
-// slash, or a bare name searched in ".", then $PATH); empty when none.
-std::string findCommand(const std::string& command);
+// slash, or a bare name searched in ".", then $PATH) that `accept` accepts;
+// a bare name goes on searching past a refused candidate. Empty when none.
+std::string findCommand(const std::string& command,
+                        const CommandFilter& accept = CommandFilter());
+// A regular file `name` in a $PATH entry (the same entry rules, never the
+// current directory unless PATH names it); empty when none.
+std::string findInPath(const std::string& name);
 
 std::string dirName(const std::string& path);
 std::string parentDirName(const std::string& path);
@@ -32,11 +44,15 @@ std::string replace(const std::string& text, const std::string& search,
                     const std::string& with);
 
 // Splits major.minor.micro.qualifier. Numbers outside the int range
-// saturate. Returns 0.
+// saturate here; the comparisons below never do. Returns 0.
 int parseVersion(const std::string& text, int* major, int* minor, int* micro,
                  std::string* qualifier);
 // Negative, 0 or positive for lhs older, equal or newer than rhs.
 int compareVersion(const std::string& lhs, const std::string& rhs);
+// The same for the three numbers alone, each compared exactly, whatever its
+// length (a required 2147483648 is newer than an installed 2147483647).
+int compareVersionNumbers(const std::string& lhs, const std::string& rhs);
+std::string versionQualifier(const std::string& text);
 
 // `text` unchanged when it holds no blank, else quoted ("a b", or
 // NAME="value" when it holds one '=').

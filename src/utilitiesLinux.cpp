@@ -1,11 +1,14 @@
 #include "utilitiesLinux.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <pwd.h>
 #include <strings.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -13,6 +16,7 @@
 
 #include "keyList.h"
 #include "stringtable.h"
+#include "utilities.h"
 
 extern char** environ;
 
@@ -29,16 +33,129 @@ std::vector<char*> toArgv(const std::vector<std::string>& strings) {
   return result;
 }
 
+// The path the kernel executed, made absolute against the starting
+// directory (the launcher never changes it); empty when unknown.
+std::string executedPath() {
+  const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (!executed || !*executed) return std::string();
+  if (executed[0] == '/') return executed;
+  char* cwd = getcwd(nullptr, 0);
+  if (!cwd) return std::string();
+  std::string result = std::string(cwd) + "/" + executed;
+  free(cwd);
+  return result;
+}
+
+bool isSameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string readLink(int dirFd, const char* path) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t length = readlinkat(dirFd, path, &buffer[0], buffer.size());
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(length));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// While a child runs, the terminal's SIGINT and SIGQUIT reach it directly
+// (same process group), so the launcher ignores them; SIGTERM and SIGHUP
+// reach only the launcher, which passes them on so the child is never left
+// running orphaned. Whatever the launcher inherited is what children get.
+const int kWaitSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+const int kWaitSignalCount = sizeof kWaitSignals / sizeof kWaitSignals[0];
+struct sigaction inheritedActions[kWaitSignalCount];
+bool inheritedKnown = false;
+volatile sig_atomic_t waitedChild = 0;
+volatile sig_atomic_t signalPassedOn = 0;
+
+void noteInheritedActions() {
+  if (inheritedKnown) return;
+  for (int i = 0; i < kWaitSignalCount; ++i) {
+    sigaction(kWaitSignals[i], nullptr, &inheritedActions[i]);
+  }
+  inheritedKnown = true;
+}
+
+bool isInheritedIgnored(int i) {
+  return inheritedActions[i].sa_handler == SIG_IGN;
+}
+
+bool isPassedOn(int sig) { return sig == SIGTERM || sig == SIGHUP; }
+
+void passOn(int sig) {
+  int saved = errno;
+  pid_t child = static_cast<pid_t>(waitedChild);
+  if (child > 0) {
+    kill(child, sig);
+    signalPassedOn = 1;
+  }
+  errno = saved;
+}
+
+void setWaitingActions() {
+  for (int i = 0; i < kWaitSignalCount; ++i) {
+    // nohup's ignored SIGHUP stays ignored, for the child as well.
+    if (isInheritedIgnored(i)) continue;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = isPassedOn(kWaitSignals[i]) ? passOn : SIG_IGN;
+    sigaction(kWaitSignals[i], &action, nullptr);
+  }
+}
+
+void restoreInheritedActions() {
+  for (int i = 0; i < kWaitSignalCount; ++i) {
+    sigaction(kWaitSignals[i], &inheritedActions[i], nullptr);
+  }
+}
+
+// Signals that came while every signal was blocked, after the child had
+// ended: the ignored ones are dropped, a passed-on one counts as passed on,
+// as it would have a moment earlier. Restoring the inherited actions must
+// not turn them into the launcher's own death.
+void drainPendingSignals(const sigset_t& inheritedMask) {
+  sigset_t pending, set;
+  sigpending(&pending);
+  sigemptyset(&set);
+  for (int i = 0; i < kWaitSignalCount; ++i) {
+    int sig = kWaitSignals[i];
+    if (!isInheritedIgnored(i) && sigismember(&inheritedMask, sig) == 0 &&
+        sigismember(&pending, sig) == 1) {
+      sigaddset(&set, sig);
+    }
+  }
+  const struct timespec now = {0, 0};
+  int sig;
+  while ((sig = sigtimedwait(&set, nullptr, &now)) > 0) {
+    if (isPassedOn(sig)) signalPassedOn = 1;
+  }
+}
+
 // Forks, runs `path` and waits. `envp` null keeps the launcher's environment.
 int runChild(const std::string& path, const std::vector<std::string>& argv,
              char** envp) {
   std::vector<char*> args = toArgv(argv);
+  noteInheritedActions();
   // Whatever the launcher buffered (the diagnostic log) is written now, once;
   // the child never flushes its inherited copies.
   fflush(nullptr);
+  // No signal may run a handler in the child before it has the inherited
+  // actions back, nor in the launcher before it knows the child's pid.
+  sigset_t all, inheritedMask;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, &inheritedMask);
+  setWaitingActions();
   pid_t pid = fork();
-  if (pid < 0) return kStartFailure;
   if (pid == 0) {
+    restoreInheritedActions();
+    sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
     if (envp) {
       execve(path.c_str(), args.data(), envp);
     } else {
@@ -46,14 +163,48 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
     }
     _exit(kStartFailure);
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return kStartFailure;
+  if (pid < 0) {
+    restoreInheritedActions();
+    sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
+    return kStartFailure;
   }
+  waitedChild = pid;
+  sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
+  // Waiting without reaping keeps the pid the child's until the handler can
+  // no longer send to it.
+  siginfo_t info;
+  int waited;
+  while ((waited = waitid(P_PID, static_cast<id_t>(pid), &info,
+                          WEXITED | WNOWAIT)) < 0 &&
+         errno == EINTR) {
+  }
+  sigprocmask(SIG_SETMASK, &all, nullptr);
+  waitedChild = 0;
+  int status = 0;
+  pid_t reaped;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  drainPendingSignals(inheritedMask);
+  restoreInheritedActions();
+  sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
+  if (waited < 0 || reaped < 0) return kStartFailure;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   // As shells report it: a killed child is a failure, never a success.
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return kStartFailure;
+}
+
+// The running program's identity: /proc/self/exe, opened without reading
+// permission; else the file the kernel executed.
+bool runningProgramId(struct stat* st) {
+  int fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+  if (fd >= 0) {
+    bool ok = fstat(fd, st) == 0;
+    close(fd);
+    if (ok) return true;
+  }
+  std::string executed = executedPath();
+  return !executed.empty() && stat(executed.c_str(), st) == 0;
 }
 
 std::string keyFilePath(const std::string& keyName, int keyType, bool* ok) {
@@ -181,4 +332,75 @@ int isFileAbsolute(const std::string& path) {
 
 int platformStrCaseCmp(const std::string& a, const std::string& b) {
   return strcasecmp(a.c_str(), b.c_str());
+}
+
+void setUpProcess() {
+  // A file the launcher opens must never become its standard error: a
+  // message would be written into it.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+  // An inherited ignored SIGCHLD makes the kernel reap every child itself,
+  // so no child's status could be read.
+  signal(SIGCHLD, SIG_DFL);
+  noteInheritedActions();
+}
+
+int wasSignalPassedOn() { return signalPassedOn ? 1 : 0; }
+
+int isRunningProgram(const std::string& path) {
+  struct stat self, candidate;
+  if (!runningProgramId(&self)) return -1;
+  return stat(path.c_str(), &candidate) == 0 && isSameFile(self, candidate) ? 1 : 0;
+}
+
+std::string runningProgramPath() {
+  std::string executed = executedPath();
+  struct stat self, st;
+  int fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+  if (fd < 0) return executed;
+  bool known = fstat(fd, &self) == 0;
+  close(fd);
+  // The executed path keeps the directory of a symbolic link it went
+  // through; /proc/self/exe has only the target's.
+  if (known && !executed.empty() && stat(executed.c_str(), &st) == 0 &&
+      isSameFile(self, st)) {
+    return executed;
+  }
+  return readLink(AT_FDCWD, "/proc/self/exe");
+}
+
+FILE* openLogStream(const std::string& path) {
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY;
+  int fd = open(path.c_str(), flags | O_NOFOLLOW, 0600);
+  if (fd < 0 && errno == ELOOP) {
+    // A link as the last component is followed only when its owner is
+    // trusted: another user's link could point the log at any file the
+    // launcher may write. The link is checked and read through one handle,
+    // so it cannot be swapped between the check and the open.
+    std::string dir = dirName(path);
+    std::string name = baseName(path);
+    int dirFd = open(dir.empty() ? "." : dir.c_str(),
+                     O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int linkFd = dirFd < 0 ? -1
+                           : openat(dirFd, name.c_str(),
+                                    O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (linkFd >= 0 && fstat(linkFd, &st) == 0 && S_ISLNK(st.st_mode) &&
+        (st.st_uid == geteuid() || st.st_uid == 0)) {
+      std::string target = readLink(linkFd, "");
+      if (!target.empty()) fd = openat(dirFd, target.c_str(), flags, 0600);
+    }
+    if (linkFd >= 0) close(linkFd);
+    if (dirFd >= 0) close(dirFd);
+  }
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "w");
+  if (!file) close(fd);
+  return file;
 }

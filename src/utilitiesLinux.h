@@ -3,8 +3,26 @@
 #ifndef LAUNCHER_UTILITIESLINUX_H_
 #define LAUNCHER_UTILITIESLINUX_H_
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+// Done first at start: closed descriptors 0, 1 and 2 are opened on
+// /dev/null, SIGCHLD goes back to its default, and the signal actions the
+// launcher inherited are noted for its children.
+void setUpProcess();
+
+// 1 when `path` is the running program (same file), 0 when not, -1 when the
+// running program cannot be identified.
+int isRunningProgram(const std::string& path);
+// The running program's own path: the one the kernel executed, when it
+// still names the running program, else its target; empty when unknown.
+std::string runningProgramPath();
+
+// Opens the diagnostic log for writing, emptied, close-on-exec, created with
+// mode 0600. A symbolic link as its last component is followed only when it
+// belongs to the effective user or to root; null otherwise or on failure.
+FILE* openLogStream(const std::string& path);
 
 // Catalogue text of `key` in the user's language; empty when absent.
 void getString(int key, std::string* dst);
@@ -34,10 +52,16 @@ int setRegValue(const std::string& keyName, int keyType, const std::string& key,
 // Runs `path` with `argv` (slot 0 included) as a child and waits for it.
 // Result: the child's exit status; 128 + the signal number when a signal
 // ended it; 255 when it could not be started, created or waited for.
+// Meanwhile SIGINT and SIGQUIT are ignored and SIGTERM and SIGHUP are passed
+// on to the child (unless inherited as ignored); the child starts with the
+// actions and mask the launcher inherited.
 int runProgram(const std::string& path, const std::vector<std::string>& argv);
 // The same, with LANG replaced by `lang` in the child's environment.
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
                const std::string& lang);
+// 1 once a signal has been passed on to a child: the caller was asked to
+// stop, so the launcher starts nothing more.
+int wasSignalPassedOn();
 // Replaces the launcher's process image with `path`; returns -1 only when
 // that fails.
 int replaceProgram(const std::string& path,
