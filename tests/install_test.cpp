@@ -3,9 +3,11 @@
 #include "install.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "test_support.h"
+#include "utilities.h"
 #include "utilitiesLinux.h"
 
 using namespace std::string_literals;
@@ -54,15 +56,23 @@ CmdSettings parse(Args args, int expected = 1) {
 
 TEST(LauncherInfoTest, SplitsTheFoundPath) {
   TempDir t;
-  writeFile(t / "cwd/setup.exe", "");
-  writeFile(t / "pkg/my.setup.bin", "");
+  // Only the running program counts: links to it are found, a planted file
+  // of the same name is passed over for the running program's own path.
+  const std::string self = runningProgramPath();
+  ASSERT_EQ(1, isRunningProgram(self));
+  writeFile(t / "cwd/planted", "");
+  mkdir((t / "pkg").c_str(), 0755);
+  ASSERT_EQ(0, symlink(self.c_str(), (t / "cwd/setup.exe").c_str()));
+  ASSERT_EQ(0, symlink(self.c_str(), (t / "pkg/my.setup.bin").c_str()));
   ScopedCwd cwd(t / "cwd");
   ScopedEnv path("PATH", "/nonexistent");
+  const std::string dir = dirName(self), file = baseName(self), name = removeSuffix(file);
   const Args cases[] = {  // argv[0], then the four results
       {"setup", t / "cwd/./setup.exe", t / "cwd/./", "setup.exe", "setup"},
       {t / "pkg/my.setup.bin", t / "pkg/my.setup.bin", t / "pkg/", "my.setup.bin", "my.setup"},
-      {"nosuch", "", "", "", ""},
-      {std::string(5000, 'a'), "", "", "", ""},
+      {"planted", self, dir, file, name},
+      {"nosuch", self, dir, file, name},
+      {std::string(5000, 'a'), self, dir, file, name},
   };
   for (const Args& c : cases) {
     LauncherInfo info;
@@ -397,10 +407,11 @@ TEST(ProbeTest, LocationSources) {
   // A source that cannot be read keeps the location an earlier probe found
   // ("old"); one without a location empties it.
   const Case cases[] = {
-      {"user.key", "", 0, t / "agent", "1.0.0"},       {"user.key", "", 1, "old", ""},  // admin: a path
+      {"user.key", "", 0, t / "agent", "1.0.0"},       {"user.key", "", 1, t / "agent", "1.0.0"},  // admin: beside the launcher
       {t / "user.key", "", 1, t / "agent", "1.0.0"},   {"missing.key", "<CURRDIR>ref.txt", 0, "old", ""},
       {"", "<CURRDIR>ref.txt", 0, t / "agent", "1.0.0"}, {"", "<HOME>/user.key", 1, t / "agent", "1.0.0"},
       {"", "", 0, "old", ""},  {"", t / "missing", 0, "old", ""},  {"", t / "noloc", 0, "", ""},
+      {"", "ref.txt", 0, t / "agent", "1.0.0"},  // beside the launcher, never in the working directory
   };
   for (const Case& c : cases) {
     IniSettings ini;
@@ -428,6 +439,7 @@ TEST(CompareQRVersionTest, Table) {
       {"1.0.0", "1.0.0.I20070601", -1},       {"1.0.0.Beta", "1.0.0", 1},
       {"1.0.0.beta.1", "1.0.0", 1},           {"0.0.0", "", 0},
       {"0.0.0.beta", "", -1},                 {"1.99999999999.0", "1.2147483646", 1},
+      {"2147483647.0", "2147483648.0", -1},   {"2147483648.0.0.beta", "2147483648.0.0", -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.sign, sign(compareQRVersion(c.installed, c.required)))
@@ -564,7 +576,7 @@ TEST(AgentCommandTest, ProgramAndOptions) {
   Composition java;
   java.agent.refLocation = "/opt/my agent";
   java.ini.iniManagerLauncher = "jre/bin/java";
-  EXPECT_EQ(Args({"/opt/my agent/jre/bin/java", "-jar", "\"/opt/my agent/eclipse/startup.jar\""}),
+  EXPECT_EQ(Args({"/opt/my agent/jre/bin/java", "-jar", "/opt/my agent/eclipse/startup.jar"}),
             java.agentLine());
   java.agent.refLocation = "/opt/agent", java.settings.isSilent = 1, java.cmd.argIsUserAdmin = 1;
   EXPECT_EQ(Args({"/opt/agent/jre/bin/java", "-jar", "/opt/agent/eclipse/startup.jar", "-silent",

@@ -146,7 +146,11 @@ TEST(VersionTest, ParseAndCompare) {
   struct Order { const char* lhs; const char* rhs; int sign; };
   const Order orders[] = {
       {"2.0", "10.0", -1},       {"1.2", "1.2.0", 0},        {"1.0.0.beta", "1.0.0", 1},
-      {"1.0", "1.0.0.0", -1},    {"1.0.0.\xe9", "1.0.0.a", 1}, {"99999999999.0", "1.0", 1}};
+      {"1.0", "1.0.0.0", -1},    {"1.0.0.\xe9", "1.0.0.a", 1}, {"99999999999.0", "1.0", 1},
+      // Beyond the int range: exact, by the digits.
+      {"2147483648.0", "2147483647.0", 1}, {"1.99999999999", "1.99999999998", 1},
+      {"0002147483648", "2147483648", 0},  {"-2147483649", "-2147483648", -1},
+      {" +7.-0", "7.0", 0},               {"-99999999999", "0", -1}};
   for (const Order& o : orders) EXPECT_EQ(o.sign, sign(compareVersion(o.lhs, o.rhs))) << o.lhs << " " << o.rhs;
 }
 

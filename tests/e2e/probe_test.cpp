@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "{home}/a/<APPDATA>/b"},
         // The list order decides, not the position in the path.
         RefCase{"HomeBeforeCurrDir", "<CURRDIR>x<HOME>.ref", "false",
-                "<CURRDIR>x{home}.ref"},
+                "{pkg}//<CURRDIR>x{home}.ref"},
         RefCase{"NoPlaceholder", "{root}/plain.ref", "false", "{root}/plain.ref"}),
     [](const ::testing::TestParamInfo<RefCase>& info) {
       return std::string(info.param.name);

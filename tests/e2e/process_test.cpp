@@ -315,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
         AgentArgvCase{"JavaRuntimeUnderABlank", {},
                       [](Ini& i) { i.launcher = "jre/bin/java"; },
                       {"{root}/my agent/jre/bin/java", "-jar",
-                       "\"{root}/my agent/eclipse/startup.jar\""},
+                       "{root}/my agent/eclipse/startup.jar"},
                       "{root}/my agent"},
         AgentArgvCase{"AnyNameEndingInJava", {},
                       [](Ini& i) { i.launcher = "bin/myjava"; },

@@ -49,6 +49,35 @@ std::string selfPath() {
   return buf;
 }
 
+// A signal mask line of /proc/self/status ("SigIgn:\t0000000000001000").
+std::string statusField(const std::string& name) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, name.size() + 1, name + ":") == 0) {
+      std::string value = line.substr(name.size() + 1);
+      return value.substr(value.find_first_not_of(" \t"));
+    }
+  }
+  return std::string();
+}
+
+// Asks the parent to stop, as a terminal and a service manager would, and
+// waits (30 s at most) for the SIGTERM or SIGHUP it passes on, blocked since
+// the start so none is lost; then exits with `outcome`'s number, or dies of
+// the signal.
+int stopParent(const std::string& outcome, const sigset_t& set) {
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM}) kill(getppid(), sig);
+  const struct timespec limit = {30, 0};
+  int sig = sigtimedwait(&set, nullptr, &limit);
+  if (sig < 0) return 198;
+  if (outcome.size() > 4) return std::atoi(outcome.c_str() + 4);
+  signal(sig, SIG_DFL);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  return 199;
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -201,6 +230,8 @@ bool appendRecord(const std::string& path, const Record& r, std::string* err) {
   text += "cwd " + escape(r.cwd) + "\n";
   for (const std::string& a : r.argv) text += "arg " + escape(a) + "\n";
   for (const std::string& e : r.env) text += "env " + escape(e) + "\n";
+  text += "sigign " + r.sigIgnored + "\n";
+  text += "sigblk " + r.sigBlocked + "\n";
   text += "end\n";
   if (!mkdirs(dirOf(path), err)) return false;
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -244,6 +275,8 @@ std::vector<Record> readRecords(const std::string& path) {
     else if (key == "cwd") r.cwd = unescape(value);
     else if (key == "arg") r.argv.push_back(unescape(value));
     else if (key == "env") r.env.push_back(unescape(value));
+    else if (key == "sigign") r.sigIgnored = value;
+    else if (key == "sigblk") r.sigBlocked = value;
   }
   return runs;
 }
@@ -291,6 +324,12 @@ int runStandin(int argc, char** argv, char** envp) {
     return 199;
   }
   std::vector<Record> earlier = readRecords(plan.record);
+  std::string outcome = "0";
+  if (!plan.outcomes.empty()) {
+    size_t run = earlier.size();
+    outcome = plan.outcomes[run < plan.outcomes.size() ? run
+                                                       : plan.outcomes.size() - 1];
+  }
 
   Record r;
   r.exe = self;
@@ -300,6 +339,14 @@ int runStandin(int argc, char** argv, char** envp) {
   if (getcwd(&cwd[0], cwd.size())) r.cwd = cwd.c_str();
   for (int i = 0; i < argc; ++i) r.argv.push_back(argv[i]);
   for (char** e = envp; *e; ++e) r.env.push_back(*e);
+  r.sigIgnored = statusField("SigIgn");
+  r.sigBlocked = statusField("SigBlk");
+  sigset_t waitSet;
+  sigemptyset(&waitSet);
+  sigaddset(&waitSet, SIGTERM);
+  sigaddset(&waitSet, SIGHUP);
+  bool waits = outcome.compare(0, 4, "stop") == 0;
+  if (waits) sigprocmask(SIG_BLOCK, &waitSet, nullptr);
   if (!appendRecord(plan.record, r, &err)) {
     std::fprintf(stderr, "standin %s: %s\n", self.c_str(), err.c_str());
     return 199;
@@ -309,13 +356,8 @@ int runStandin(int argc, char** argv, char** envp) {
     std::fprintf(stderr, "standin %s: install: %s\n", self.c_str(), err.c_str());
     return 199;
   }
+  if (waits) return stopParent(outcome, waitSet);
 
-  std::string outcome = "0";
-  if (!plan.outcomes.empty()) {
-    size_t run = earlier.size();
-    outcome = plan.outcomes[run < plan.outcomes.size() ? run
-                                                       : plan.outcomes.size() - 1];
-  }
   if (outcome.compare(0, 3, "sig") == 0) {
     int sig = std::atoi(outcome.c_str() + 3);
     signal(sig, SIG_DFL);

@@ -37,7 +37,9 @@ struct AgentInstall {
 struct Plan {
   std::string record;  // file every run is appended to
   // One outcome per run, the last repeated: "N" exits with N, "sigN" kills
-  // the program with signal N.
+  // the program with signal N; "stop" sends SIGINT, SIGQUIT and SIGTERM to its
+  // parent (the launcher), waits for a SIGTERM or SIGHUP and dies of it;
+  // "stopN" does the same but exits with N on that signal.
   std::vector<std::string> outcomes;
   bool installs = false;  // installer only: install `install` when run
   AgentInstall install;
@@ -51,6 +53,8 @@ struct Record {
   std::string cwd;
   std::vector<std::string> argv;  // slot 0 included
   std::vector<std::string> env;   // NAME=value, in the order received
+  std::string sigIgnored;         // SigIgn and SigBlk of /proc/self/status
+  std::string sigBlocked;         // at start (hex masks)
 };
 
 bool writePlan(const std::string& path, const Plan& plan, std::string* err);
