@@ -6,10 +6,11 @@
 # package is broken. Safe to run again: every run starts from a fresh scratch
 # directory, which is removed at the end (DEMO_KEEP=1 keeps it).
 #
-#   sudo ./scripts/demo.sh
+#   ./scripts/demo.sh
 #
-# BUILD_DIR chooses the build directory (default: build, shared with
-# scripts/test.sh).
+# Runs as any user: installing missing packages asks for sudo (see
+# install-deps.sh). BUILD_DIR chooses the build directory (default: build,
+# shared with scripts/test.sh).
 set -eu
 
 cd "$(dirname "$0")/.."
