@@ -196,6 +196,12 @@ bool isRunningLauncher(const std::string& candidate, void*) {
   return isRunningProgram(candidate) == 1;
 }
 
+// A bare name is looked up in the working directory first, where a link to
+// the launcher is the same file yet not how it was started.
+bool isStartedLauncher(const std::string& candidate, void*) {
+  return isStartedProgram(candidate) == 1;
+}
+
 }  // namespace
 
 bool getLauncherInfo(const char* argv0, LauncherInfo* info) {
@@ -205,7 +211,9 @@ bool getLauncherInfo(const char* argv0, LauncherInfo* info) {
   // Where the running program cannot be identified at all (isRunningProgram
   // is -1 for every path), every candidate counts, as it always did.
   CommandFilter filter;
-  if (isRunningProgram("/") != -1) filter.test = isRunningLauncher;
+  if (isRunningProgram("/") != -1) {
+    filter.test = strchr(argv0, '/') ? isRunningLauncher : isStartedLauncher;
+  }
   std::string fullPath = findCommand(argv0, filter);
   if (fullPath.empty()) fullPath = findCommand(std::string(argv0) + ".exe", filter);
   if (fullPath.empty() && filter.test) fullPath = runningProgramPath();

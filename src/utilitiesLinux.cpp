@@ -359,6 +359,23 @@ int isRunningProgram(const std::string& path) {
   return stat(path.c_str(), &candidate) == 0 && isSameFile(self, candidate) ? 1 : 0;
 }
 
+int isStartedProgram(const std::string& path) {
+  int running = isRunningProgram(path);
+  if (running != 1) return running;
+  // A link to the launcher planted in another directory is the same file,
+  // but its directory would choose the INI file: where the path the kernel
+  // executed still names the running program, the candidate must lie in
+  // that path's directory.
+  std::string executed = executedPath();
+  if (executed.empty() || isRunningProgram(executed) != 1) return 1;
+  struct stat candidateDir, executedDir;
+  if (stat(dirName(path).c_str(), &candidateDir) != 0 ||
+      stat(dirName(executed).c_str(), &executedDir) != 0) {
+    return 0;
+  }
+  return isSameFile(candidateDir, executedDir) ? 1 : 0;
+}
+
 std::string runningProgramPath() {
   std::string executed = executedPath();
   struct stat self, st;

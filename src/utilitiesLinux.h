@@ -15,6 +15,9 @@ void setUpProcess();
 // 1 when `path` is the running program (same file), 0 when not, -1 when the
 // running program cannot be identified.
 int isRunningProgram(const std::string& path);
+// As isRunningProgram, and also in the directory of the path the kernel
+// executed, where that path is known and names the running program.
+int isStartedProgram(const std::string& path);
 // The running program's own path: the one the kernel executed, when it
 // still names the running program, else its target; empty when unknown.
 std::string runningProgramPath();

@@ -54,13 +54,17 @@ TEST_F(SafetyTest, PlantedWorkingDirectoryNeverChoosesTheIni) {
   write(workDir + "/setup", "");
   plantIni("setup.ini");
   EXPECT_EQ(0, runStarted("cd '" + workDir + "' && exec -a setup").status);
+  // A link to the real launcher is the same file, but not the one started.
+  unlink((workDir + "/setup").c_str());
+  ASSERT_EQ(0, symlink(launcherPath().c_str(), (workDir + "/setup").c_str()));
+  EXPECT_EQ(0, runStarted("cd '" + workDir + "' && exec -a setup").status);
   // A name found nowhere: the running program's own path, never "./.ini".
   unlink((workDir + "/setup").c_str());
   setEnv("PATH", "/usr/bin:/bin");
   plantIni(".ini");
   EXPECT_EQ(0, runStarted("cd '" + workDir + "' && exec -a setup", {"-log", logPath}).status);
   EXPECT_NE(std::string::npos, readFile(logPath).find("launcherDir: (" + pkgDir + "/)\n"));
-  EXPECT_EQ(2u, agentRuns().size());
+  EXPECT_EQ(3u, agentRuns().size());
   EXPECT_TRUE(records("planted").empty());
 }
 
