@@ -31,7 +31,8 @@
 // The launcher under test is named by LAUNCHER_UNDER_TEST; a test whose
 // launcher or stand-ins are missing fails, it is never skipped.
 // The launcher's environment is `env` only (PATH and HOME to start with);
-// DISPLAY is unset, so messages arrive on stderr as "<title>: <text>\n".
+// DISPLAY is unset, so messages arrive on stderr, one line each ("<title>:
+// <text>", or the text alone when it has no title).
 #ifndef E2E_HARNESS_H_
 #define E2E_HARNESS_H_
 
