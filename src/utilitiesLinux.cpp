@@ -36,6 +36,8 @@ std::vector<char*> toArgv(const std::vector<std::string>& strings) {
 // The path the kernel executed, made absolute against the starting
 // directory (the launcher never changes it); empty when unknown.
 std::string executedPath() {
+  // The kernel hands the path over as an address in the auxiliary vector.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
   if (!executed || !*executed) return std::string();
   if (executed[0] == '/') return executed;
@@ -53,7 +55,7 @@ bool isSameFile(const struct stat& a, const struct stat& b) {
 std::string readLink(int dirFd, const char* path) {
   std::string buffer(256, '\0');
   for (;;) {
-    ssize_t length = readlinkat(dirFd, path, &buffer[0], buffer.size());
+    ssize_t length = readlinkat(dirFd, path, buffer.data(), buffer.size());
     if (length < 0) return std::string();
     if (static_cast<size_t>(length) < buffer.size()) {
       buffer.resize(static_cast<size_t>(length));
