@@ -4,7 +4,7 @@
 # Fails when any target reports a finding (crash, sanitizer report, leak,
 # time-out, broken property) or a kept regression test fails.
 #
-#   scripts/fuzz.sh                    every target, 10 s each: a smoke run
+#   scripts/fuzz.sh                    every target, 20 s each: a smoke run
 #   FUZZ_SECONDS=600 scripts/fuzz.sh   a real campaign, ten minutes a target
 #   scripts/fuzz.sh version paths      only the named targets
 #
@@ -12,7 +12,7 @@
 # corpus and mutates it a little, enough to catch what a change plainly broke;
 # finding new faults takes a campaign of minutes per target.
 #
-# Environment: FUZZ_SECONDS (default 10), FUZZ_JOBS (default 2: targets run
+# Environment: FUZZ_SECONDS (default 20), FUZZ_JOBS (default 2: targets run
 # side by side, one per core), FUZZ_BUILD_DIR (default build-fuzz), CXX
 # (default clang++-14, else clang++).
 set -euo pipefail
@@ -20,7 +20,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-seconds="${FUZZ_SECONDS:-10}"
+seconds="${FUZZ_SECONDS:-20}"
 jobs="${FUZZ_JOBS:-2}"
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
 case "$build" in /*) ;; *) build="$root/$build" ;; esac

@@ -8,18 +8,18 @@
 #
 #   ./scripts/test.sh                    about 5 minutes on two cores
 #   FUZZ_SECONDS=600 ./scripts/test.sh   with a real fuzzing campaign
+#                                        (ten minutes a target, two at a time)
 #
 # Runs as any user; installing missing packages asks for sudo (see
 # install-deps.sh). Each stage writes to its own log, shown when the stage
 # fails. Environment: JOBS (parallel jobs, default 2), FUZZ_SECONDS (per fuzz
-# target, default 10), and those of memcheck.sh, analyze.sh and fuzz.sh.
+# target, default 20), and those of memcheck.sh, analyze.sh and fuzz.sh.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 ROOT="$(pwd)"
 # The machines this runs on have two cores.
 JOBS="${JOBS:-2}"
-export FUZZ_SECONDS="${FUZZ_SECONDS:-10}"
 
 LOGS="$(mktemp -d "${TMPDIR:-/tmp}/launcher-test.XXXXXX")"
 STARTED=$SECONDS
