@@ -55,12 +55,12 @@ fi
 duration() {
   if [ "$1" -ge 60 ]; then echo "$(($1 / 60)) min $(($1 % 60)) s"; else echo "$1 s"; fi
 }
-count="${#missing[@]} packages"
-if [ "${#missing[@]}" -eq 1 ]; then count="1 package"; fi
+count="${#missing[@]} packages and what they need"
+if [ "${#missing[@]}" -eq 1 ]; then count="1 package and what it needs"; fi
 
 log="$(mktemp "${TMPDIR:-/tmp}/launcher-install-deps.XXXXXX.log")"
 started=$SECONDS
-printf 'install-deps: installing %s and what they need (%s) ...' \
+printf 'install-deps: installing %s (%s) ...' \
   "$count" "${missing[*]}"
 
 # sudo resets the environment, so the variable goes on apt's command line.
