@@ -10,9 +10,11 @@
 #   FUZZ_SECONDS=600 ./scripts/test.sh   with a real fuzzing campaign
 #                                        (ten minutes a target, two at a time)
 #
-# Runs as any user; installing missing packages asks for sudo (see
-# install-deps.sh). Each stage writes to its own log, shown when the stage
-# fails. Environment: JOBS (parallel jobs, default 2), FUZZ_SECONDS (per fuzz
+# Runs as any user. Installing missing packages asks for sudo (see
+# install-deps.sh), and so do the tests: part of them check what the launcher
+# does for root (admin mode, other users' files and ids), so ctest and
+# memcheck run as root; the builds, the analysis and fuzzing stay the user's.
+# Each stage writes to its own log, shown when the stage fails. Environment: JOBS (parallel jobs, default 2), FUZZ_SECONDS (per fuzz
 # target, default 20), and those of memcheck.sh, analyze.sh and fuzz.sh.
 set -euo pipefail
 
@@ -57,7 +59,7 @@ configure_and_build() {
   cmake -S "$ROOT" -B "$ROOT/$dir" "$@" && cmake --build "$ROOT/$dir" -j "$JOBS"
 }
 run_ctest() {
-  (cd "$ROOT/$1" && ctest --output-on-failure --no-tests=error -j "$JOBS")
+  (cd "$ROOT/$1" && "${AS_ROOT[@]}" ctest --output-on-failure --no-tests=error -j "$JOBS")
 }
 
 # Not a stage of its own log: it prints one line, and sudo may ask for a
@@ -66,6 +68,18 @@ deps_started=$SECONDS
 scripts/install-deps.sh
 names+=(install-deps)
 times+=($((SECONDS - deps_started)))
+
+AS_ROOT=()
+if [ "$(id -u)" -ne 0 ]; then
+  # The stages run without a terminal: ask for the password now, once.
+  if ! command -v sudo >/dev/null; then
+    echo "test.sh: the tests run as root: run this as root, or install sudo" >&2
+    exit 1
+  fi
+  echo "test.sh: the tests run as root; asking sudo"
+  sudo -v
+  AS_ROOT=(sudo -n)
+fi
 
 if stage build configure_and_build build -DLAUNCHER_M32=ON; then
   stage tests-build run_ctest build || true
@@ -83,7 +97,7 @@ if [[ " ${failed[*]-} " =~ " build " ]]; then
   echo "== memcheck         not run: build/ failed"
   failed+=(memcheck)
 else
-  stage memcheck scripts/memcheck.sh build || true
+  stage memcheck "${AS_ROOT[@]}" scripts/memcheck.sh build || true
 fi
 stage analysis scripts/analyze.sh || true
 stage fuzzing scripts/fuzz.sh || true
