@@ -34,18 +34,22 @@ std::vector<char*> toArgv(const std::vector<std::string>& strings) {
 }
 
 // The path the kernel executed, made absolute against the starting
-// directory (the launcher never changes it); empty when unknown.
+// directory; empty when unknown. Taken once, at the first call (the launcher
+// makes it while it starts, and never changes its directory).
 std::string executedPath() {
-  // The kernel hands the path over as an address in the auxiliary vector.
-  // NOLINTNEXTLINE(performance-no-int-to-ptr)
-  const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-  if (!executed || !*executed) return std::string();
-  if (executed[0] == '/') return executed;
-  char* cwd = getcwd(nullptr, 0);
-  if (!cwd) return std::string();
-  std::string result = std::string(cwd) + "/" + executed;
-  free(cwd);
-  return result;
+  static const std::string path = [] {
+    // The kernel hands the path over as an address in the auxiliary vector.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (!executed || !*executed) return std::string();
+    if (executed[0] == '/') return std::string(executed);
+    char* cwd = getcwd(nullptr, 0);
+    if (!cwd) return std::string();
+    std::string result = std::string(cwd) + "/" + executed;
+    free(cwd);
+    return result;
+  }();
+  return path;
 }
 
 bool isSameFile(const struct stat& a, const struct stat& b) {
