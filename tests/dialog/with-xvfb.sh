@@ -17,7 +17,11 @@ trap 'stop; exit 129' HUP
 trap 'stop; exit 130' INT
 trap 'stop; exit 143' TERM
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/server.log" &
+# -noreset: an X server resets when its last client leaves and refuses
+# connections while it does. The launcher asks whether the display opens
+# before it loads a toolkit, which then connects again at once; a desktop
+# always has other clients, this private server has none.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/server.log" &
 server=$!
 # The server writes the number once it accepts connections.
 tries=0
