@@ -20,7 +20,6 @@
 namespace {
 
 const int kJsonSchemaVersion = 1;
-const char* const kModeNames[] = {"INSTALL", "UNINSTALL", "EXTENSION"};
 const char kAgentDirectoryStandIn[] = "<agent directory>";
 const char kUsage[] =
     "usage: launcher-check [--json] LAUNCHER [LAUNCHER-OPTION...]\n"
@@ -80,10 +79,11 @@ size_t utf8Length(const std::string& text, size_t i) {
   return length;
 }
 
-// A value as the text output shows it: in double quotes, with quotes,
-// backslashes, control bytes and invalid UTF-8 escaped, so that blanks,
-// carriage returns and quote characters inside a value stay visible.
-std::string shown(const std::string& text) {
+// `text` in double quotes, with quotes, backslashes, control bytes and each
+// byte of invalid UTF-8 escaped: as JSON wants it (\n, \t, \r, \u00XX), or
+// for the text output as \xNN, so that blanks, carriage returns and quote
+// characters inside a value stay visible.
+std::string quoted(const std::string& text, bool json) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -91,8 +91,14 @@ std::string shown(const std::string& text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (length == 0 || c < 0x20 || c == 0x7f) {
-      out += formatText("\\x%02x", c);
+    } else if (json && c == '\n') {
+      out += "\\n";
+    } else if (json && c == '\t') {
+      out += "\\t";
+    } else if (json && c == '\r') {
+      out += "\\r";
+    } else if (length == 0 || c < 0x20 || (!json && c == 0x7f)) {
+      out += formatText(json ? "\\u%04x" : "\\x%02x", c);
       length = 1;
     } else {
       out.append(text, i, length);
@@ -101,6 +107,8 @@ std::string shown(const std::string& text) {
   }
   return out + "\"";
 }
+
+std::string shown(const std::string& text) { return quoted(text, false); }
 
 size_t editDistance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
@@ -396,11 +404,14 @@ void checkModeAndVersion(const IniSettings& ini,
                          const std::map<std::string, int>& keyLine,
                          const std::string& iniPath, CheckReport* report) {
   if (!ini.iniMode.empty() && parseMode(ini.iniMode) < 0) {
-    std::vector<std::string> words(std::begin(kModeNames), std::end(kModeNames));
+    std::vector<std::string> words;
+    for (int mode = MODE_INSTALL; mode <= MODE_EXTENSION; ++mode) {
+      words.emplace_back(modeName(mode));
+    }
     std::string nearest = nearestText(trim(ini.iniMode), words);
     addProblem(report, iniPath, lineOf(keyLine, "MODE"), CHECK_WARNING, "bad-mode",
                "MODE=" + ini.iniMode + " names no launch mode: the mode stays " +
-                   kModeNames[ini.mode],
+                   modeName(ini.mode),
                nearest.empty() ? "MODE=INSTALL, MODE=UNINSTALL or MODE=EXTENSION"
                                : "MODE=" + nearest);
   }
@@ -654,7 +665,7 @@ void describeSettings(CheckReport* report) {
     addSetting(report, entry.first, *entry.second,
                entry.second->empty() ? "default" : "INI");
   }
-  addSetting(report, "[MANAGER] MODE", kModeNames[ini.mode],
+  addSetting(report, "[MANAGER] MODE", modeName(ini.mode),
              ini.iniMode.empty() ? "default" : "INI");
 
   auto listText = [](const std::vector<std::string>& list) {
@@ -886,28 +897,7 @@ std::string nearestText(const std::string& text,
 }
 
 std::string jsonString(const std::string& bytes) {
-  std::string out = "\"";
-  for (size_t i = 0; i < bytes.size();) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    size_t length = utf8Length(bytes, i);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (length == 0 || c < 0x20) {
-      out += formatText("\\u%04x", c);
-      length = 1;
-    } else {
-      out.append(bytes, i, length);
-    }
-    i += length;
-  }
-  return out + "\"";
+  return quoted(bytes, true);
 }
 
 void checkPackage(const std::string& launcherPath,

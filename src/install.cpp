@@ -208,10 +208,10 @@ bool getLauncherInfo(const char* argv0, LauncherInfo* info) {
   // argv[0] is the caller's word, and a bare name is searched in the
   // working directory first: a candidate counts only when it is the program
   // that runs, or whoever fills the working directory picks the INI file.
-  // Where the running program cannot be identified at all (isRunningProgram
-  // is -1 for every path), every candidate counts, as it always did.
+  // Where the running program cannot be identified at all, every candidate
+  // counts, as it always did.
   CommandFilter filter;
-  if (isRunningProgram("/") != -1) {
+  if (isRunningProgramKnown()) {
     filter.test = strchr(argv0, '/') ? isRunningLauncher : isStartedLauncher;
   }
   std::string fullPath = findCommand(argv0, filter);

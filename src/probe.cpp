@@ -201,7 +201,7 @@ int compareQRVersion(const std::string& lhs, const std::string& rhs) {
   // A beta is older than any release of the same number.
   if (lq == "beta") return -1;
   if (rq == "beta") return 1;
-  return compareVersion(lhs, rhs);
+  return strcmp(lq.c_str(), rq.c_str());
 }
 
 bool isAgentSufficient(const AgentInfo& agent, const IniSettings& ini) {

@@ -225,6 +225,8 @@ int parseMode(const std::string& value) {
   return -1;
 }
 
+const char* modeName(int mode) { return kModeWords[mode]; }
+
 int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd) {
   std::vector<std::string>* collecting = nullptr;
   for (int i = 1; i < argc; ++i) {

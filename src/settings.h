@@ -51,8 +51,9 @@ const char* iniSectionOfKey(const std::string& key);
 // Every key name the reader knows, in any section.
 std::vector<std::string> iniKnownKeys();
 // Index of the launch mode that `value` names (blanks around it allowed),
-// or -1 when it names none.
+// or -1 when it names none; and the word that names `mode`.
 int parseMode(const std::string& value);
+const char* modeName(int mode);
 
 // Parses the launcher's own arguments. 1 when the run goes on; 0 when a help
 // form was given (the caller shows the usage and ends with 0), with the

@@ -200,17 +200,22 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   return kStartFailure;
 }
 
-// The running program's identity: /proc/self/exe, opened without reading
-// permission; else the file the kernel executed.
-bool runningProgramId(struct stat* st) {
-  int fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
-  if (fd >= 0) {
-    bool ok = fstat(fd, st) == 0;
-    close(fd);
-    if (ok) return true;
-  }
-  std::string executed = executedPath();
-  return !executed.empty() && stat(executed.c_str(), st) == 0;
+// The running program's identity, taken once: /proc/self/exe, opened
+// without reading permission; else the file the kernel executed. Null when
+// neither is available.
+const struct stat* runningProgramId() {
+  static struct stat id;
+  static const bool known = [] {
+    int fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+    if (fd >= 0) {
+      bool ok = fstat(fd, &id) == 0;
+      close(fd);
+      if (ok) return true;
+    }
+    std::string executed = executedPath();
+    return !executed.empty() && stat(executed.c_str(), &id) == 0;
+  }();
+  return known ? &id : nullptr;
 }
 
 std::string keyFilePath(const std::string& keyName, int keyType, bool* ok) {
@@ -354,15 +359,17 @@ void setUpProcess() {
   // An inherited ignored SIGCHLD makes the kernel reap every child itself,
   // so no child's status could be read.
   signal(SIGCHLD, SIG_DFL);
-  noteInheritedActions();
 }
 
 int wasSignalPassedOn() { return signalPassedOn ? 1 : 0; }
 
+int isRunningProgramKnown() { return runningProgramId() != nullptr ? 1 : 0; }
+
 int isRunningProgram(const std::string& path) {
-  struct stat self, candidate;
-  if (!runningProgramId(&self)) return -1;
-  return stat(path.c_str(), &candidate) == 0 && isSameFile(self, candidate) ? 1 : 0;
+  const struct stat* self = runningProgramId();
+  if (!self) return -1;
+  struct stat candidate;
+  return stat(path.c_str(), &candidate) == 0 && isSameFile(*self, candidate) ? 1 : 0;
 }
 
 int isStartedProgram(const std::string& path) {
@@ -383,18 +390,10 @@ int isStartedProgram(const std::string& path) {
 }
 
 std::string runningProgramPath() {
-  std::string executed = executedPath();
-  struct stat self, st;
-  int fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
-  if (fd < 0) return executed;
-  bool known = fstat(fd, &self) == 0;
-  close(fd);
   // The executed path keeps the directory of a symbolic link it went
   // through; /proc/self/exe has only the target's.
-  if (known && !executed.empty() && stat(executed.c_str(), &st) == 0 &&
-      isSameFile(self, st)) {
-    return executed;
-  }
+  std::string executed = executedPath();
+  if (!executed.empty() && isRunningProgram(executed) == 1) return executed;
   return readLink(AT_FDCWD, "/proc/self/exe");
 }
 

@@ -8,10 +8,11 @@
 #include <vector>
 
 // Done first at start: closed descriptors 0, 1 and 2 are opened on
-// /dev/null, SIGCHLD goes back to its default, and the signal actions the
-// launcher inherited are noted for its children.
+// /dev/null, and SIGCHLD goes back to its default.
 void setUpProcess();
 
+// 1 when the running program can be identified at all.
+int isRunningProgramKnown();
 // 1 when `path` is the running program (same file), 0 when not, -1 when the
 // running program cannot be identified.
 int isRunningProgram(const std::string& path);
