@@ -8,13 +8,33 @@ FILE* logFile = nullptr;
 namespace {
 
 const char kRule[] = "======================================================\n";
+const char kNotTrustedLine[] = "Not trusted: %s: %s\n";
+const char kLogRefusedMessage[] = "%s: not writing the log to %s: %s\n";
 
 }  // namespace
 
-void openLog(const std::string& path) {
+void openLog(const std::string& path, const std::string& who) {
   // Close-on-exec: neither the installer nor the agent inherits the log. It
   // holds every argument, tokens included, so a new one is the user's only.
-  logFile = openLogStream(path);
+  std::string why;
+  logFile = openLogStream(path, &why);
+  // An admin who asked for a log is told why there is none, unless the
+  // file simply cannot be opened.
+  if (!logFile && !why.empty()) {
+    fprintf(stderr, kLogRefusedMessage, who.c_str(), path.c_str(), why.c_str());
+  }
+}
+
+void logNotTrusted(const std::string& path, const std::string& why) {
+  if (logFile) fprintf(logFile, kNotTrustedLine, path.c_str(), why.c_str());
+}
+
+void logRefusedHome() {
+  std::string home, why, used;
+  if (!logFile || !isHomeRefused(&home, &why)) return;
+  logNotTrusted(home, why);
+  getHomeDir(&used);
+  logValue("homeDir", used);
 }
 
 void closeLog() {

@@ -171,6 +171,12 @@ void setLauncherInfo(const std::string& fullPath, LauncherInfo* info) {
 int processINI(const std::string& path, IniSettings* ini,
                const IniListener* listener) {
   FILE* file = openRegularFile(path);
+  int read = processINI(file, ini, listener);
+  if (file) fclose(file);
+  return read;
+}
+
+int processINI(FILE* file, IniSettings* ini, const IniListener* listener) {
   if (!file) return 0;
   ini->iniInstallerArgs.clear();
   ini->iniManagerArgs.clear();
@@ -189,7 +195,6 @@ int processINI(const std::string& path, IniSettings* ini,
     lineStart = line.endsLine;
     if (line.endsLine) ++lineNumber;
   }
-  fclose(file);
   return 1;
 }
 

@@ -4,6 +4,7 @@
 #ifndef LAUNCHER_SETTINGS_H_
 #define LAUNCHER_SETTINGS_H_
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct IniListener {
 // Reads the launcher INI file. 1 when read, 0 when it cannot be opened.
 int processINI(const std::string& path, IniSettings* ini,
                const IniListener* listener = nullptr);
+// The same from a file the caller opened (null: cannot be opened); the file
+// stays open.
+int processINI(FILE* file, IniSettings* ini, const IniListener* listener = nullptr);
 
 // The INI file's vocabulary: its section headers, and the header of the
 // section that knows `key` (null when no section does).

@@ -10,6 +10,7 @@ set(LAUNCHER_CORE_UNITS
   keyList
   utilities
   files
+  trust
   stringtable
   uiGTK)
 set(LAUNCHER_SOURCES)

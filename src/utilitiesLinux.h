@@ -11,31 +11,38 @@
 // /dev/null, and SIGCHLD goes back to its default.
 void setUpProcess();
 
-// 1 when the running program can be identified at all.
-int isRunningProgramKnown();
 // 1 when `path` is the running program (same file), 0 when not, -1 when the
 // running program cannot be identified.
 int isRunningProgram(const std::string& path);
-// As isRunningProgram, and also in the directory of the path the kernel
-// executed, where that path is known and names the running program.
-int isStartedProgram(const std::string& path);
-// The running program's own path: the one the kernel executed, when it
-// still names the running program, else its target; empty when unknown.
+// The running program's own path: the one the kernel executed (made
+// absolute), when it still names the running program, else its target;
+// empty when unknown.
 std::string runningProgramPath();
+// Finds the launcher's own location once, at start. Returns its directory
+// as a handle (close-on-exec, kept for the whole run): the directory of the
+// path the kernel executed where that names the running program, else of
+// the running program's target; -1 when the running program cannot be
+// identified. *fullPath is its spelling: `argv0` as found on PATH when that
+// names the running program in the same directory (root always gets the
+// executed path), else the executed path made absolute.
+int locateLauncher(const std::string& argv0, std::string* fullPath);
 
-// Opens the diagnostic log for writing, emptied, close-on-exec, created with
-// mode 0600. A symbolic link as its last component is followed only when it
-// belongs to the effective user or to root; null otherwise or on failure.
-FILE* openLogStream(const std::string& path);
+// Opens the diagnostic log as openLogFile (trust.h) does, as a stream.
+// Null when refused (*why says why) or on failure (*why empty).
+FILE* openLogStream(const std::string& path, std::string* why);
 
 // Catalogue text of `key` in the user's language; empty when absent.
 void getString(int key, std::string* dst);
 
 // The user's home directory: $HOME, else the password database entry of the
-// real user id. Returns 0 when one was found, -1 (and an empty *dst) when
+// real user id. For root $HOME counts only when root's rule trusts it as a
+// directory, else root's own entry is used. Returns 0 when one was found, -1 (and an empty *dst) when
 // there is none, so per-user files are never looked up relative to the
 // working directory by accident.
 int getHomeDir(std::string* dst);
+// 1 when $HOME is set but root's rule refused it: *home is its value and
+// *why the refusal.
+int isHomeRefused(std::string* home, std::string* why);
 int getMyDocumentDir(std::string* dst);
 int getProfileDir(std::string* dst);
 // "/etc" when `machineWide` is not 0, else the home directory.

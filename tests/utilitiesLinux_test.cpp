@@ -28,9 +28,9 @@ TEST(PlatformTest, IsFileAbsolute) {
 TEST(HomeDirTest, FromHomeElsePasswordDatabase) {
   std::string dst;
   {
-    ScopedEnv home("HOME", "/home/someone");
+    ScopedEnv home("HOME", "/usr");  // root's own, so it counts for root too
     EXPECT_EQ(0, getAppDataDir(&dst, 0));
-    EXPECT_EQ("/home/someone", dst);
+    EXPECT_EQ("/usr", dst);
     EXPECT_EQ(0, getAppDataDir(&dst, 1));
     EXPECT_EQ("/etc", dst);
   }
