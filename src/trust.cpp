@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -23,6 +22,7 @@ bool isPackageDirectory(const struct stat& st) {
 
 std::string shownJoin(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
+  if (name.empty()) return dir;
   if (dir.back() == '/') return dir + name;
   return dir + "/" + name;
 }
@@ -41,16 +41,20 @@ std::string readLinkTarget(int linkFd) {
 }
 
 // One path being resolved: the directory reached so far, as a handle, and
-// the names still to look up in it. Links put their target's names in
-// front of the rest.
+// the names still to look up in it. A link puts its target in front of the
+// rest. Start-up cost matters: names are taken from the one pending string.
 struct Walk {
   bool checkAll = false;  // root's rule for each directory; else links only
   uid_t euid = 0;
   int dirFd = -1;
-  std::string dirShown;   // the directory as messages name it
   int exemptDepth = -1;   // levels below the package directory; -1 outside
   int linksLeft = kMaxLinksFollowed;
-  std::vector<std::string> pending;  // the next name last
+  std::string pending;    // the names still to look up, from `next` on
+  size_t next = 0;
+  // Messages name the directory as shownBase joined with pending up to
+  // dirEnd; only a link's target changes shownBase.
+  std::string shownBase;
+  size_t dirEnd = 0;
 
   Walk() = default;
   Walk(const Walk&) = delete;
@@ -60,24 +64,35 @@ struct Walk {
   }
 };
 
-void pushPath(Walk* walk, const std::string& path) {
-  std::vector<std::string> names;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) names.push_back(path.substr(start, end - start));
-    start = end + 1;
+std::string dirShown(const Walk& walk) {
+  return shownJoin(walk.shownBase, walk.pending.substr(0, walk.dirEnd));
+}
+
+std::string shownName(const Walk& walk, const std::string& name) {
+  return shownJoin(dirShown(walk), name);
+}
+
+// The next name; *last when nothing follows it. A path that ends with '/'
+// ends with ".", the directory itself.
+void takeName(Walk* walk, std::string* name, bool* last) {
+  const std::string& path = walk->pending;
+  size_t start = path.find_first_not_of('/', walk->next);
+  if (start == std::string::npos) {
+    walk->next = path.size();
+    name->assign(".");
+    *last = true;
+    return;
   }
-  // "dir/" names the directory itself.
-  if (!path.empty() && path.back() == '/') names.push_back(".");
-  for (size_t i = names.size(); i > 0; --i) walk->pending.push_back(names[i - 1]);
+  size_t end = path.find('/', start);
+  if (end == std::string::npos) end = path.size();
+  name->assign(path, start, end - start);
+  walk->next = end;
+  *last = end == path.size();
 }
 
 // Makes `fd` (taken over, closed on failure) the directory the walk stands
 // in, after checking it where root's rule applies.
-bool enter(Walk* walk, int fd, const std::string& name, const std::string& shown,
-           std::string* why) {
+bool enter(Walk* walk, int fd, const std::string& name, std::string* why) {
   struct stat st;
   if (fstat(fd, &st) != 0) {
     close(fd);
@@ -95,7 +110,7 @@ bool enter(Walk* walk, int fd, const std::string& name, const std::string& shown
       std::string problem =
           ownershipProblem(st.st_uid, st.st_gid, st.st_mode, walk->euid, true);
       if (!problem.empty()) {
-        *why = shown + " " + problem;
+        *why = (name == "/" ? name : shownName(*walk, name)) + " " + problem;
         close(fd);
         return false;
       }
@@ -103,59 +118,60 @@ bool enter(Walk* walk, int fd, const std::string& name, const std::string& shown
   }
   if (walk->dirFd >= 0) close(walk->dirFd);
   walk->dirFd = fd;
-  walk->dirShown = shown;
+  walk->dirEnd = walk->next;
   return true;
 }
 
-bool startAt(Walk* walk, int dirFd, const std::string& path, std::string* why) {
-  bool absolute = path[0] == '/';
-  int fd = absolute ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
-                    : openat(dirFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+// Starts again at "/", where walk->pending begins.
+bool enterRoot(Walk* walk, std::string* why) {
+  int fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   walk->exemptDepth = -1;
-  pushPath(walk, path);
-  return enter(walk, fd, absolute ? "/" : ".", absolute ? "/" : "", why);
+  walk->shownBase.clear();
+  walk->next = 1;
+  return enter(walk, fd, "/", why);
+}
+
+bool startAt(Walk* walk, int dirFd, const std::string& path, std::string* why) {
+  walk->pending = path;
+  walk->next = 0;
+  if (path[0] == '/') return enterRoot(walk, why);
+  int fd = openat(dirFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  walk->exemptDepth = -1;
+  return enter(walk, fd, ".", why);
 }
 
 // Follows the link `name` in the current directory, whose handle and
 // status the caller took, when its owner may decide where it leads.
 bool followLink(Walk* walk, int linkFd, const struct stat& st,
                 const std::string& name, std::string* why) {
-  std::string shown = shownJoin(walk->dirShown, name);
   if (walk->exemptDepth < 0 && !isTrustedOwner(st.st_uid, walk->euid)) {
-    *why = shown + " is a link owned by uid " + std::to_string(st.st_uid);
+    *why = shownName(*walk, name) + " is a link owned by uid " + std::to_string(st.st_uid);
     return false;
   }
   if (--walk->linksLeft < 0) {
-    *why = shown + " is one link too many";
+    *why = shownName(*walk, name) + " is one link too many";
     errno = ELOOP;
     return false;
   }
   std::string target = readLinkTarget(linkFd);
   if (target.empty()) return false;
-  pushPath(walk, target);
-  if (target[0] != '/') return true;
-  int rootFd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (rootFd < 0) return false;
-  walk->exemptDepth = -1;
-  return enter(walk, rootFd, "/", "/", why);
+  walk->shownBase = dirShown(*walk);
+  walk->pending = target + walk->pending.substr(walk->next);
+  walk->next = 0;
+  walk->dirEnd = 0;
+  return target[0] != '/' || enterRoot(walk, why);
 }
 
 // Walks every name but the last; *name is then the last one, to be looked
 // up in walk->dirFd.
 bool walkToLast(Walk* walk, std::string* name, std::string* why) {
   for (;;) {
-    if (walk->pending.empty()) {
-      *name = ".";
-      return true;
-    }
-    std::string next = walk->pending.back();
-    walk->pending.pop_back();
-    if (walk->pending.empty()) {
-      *name = next;
-      return true;
-    }
-    int fd = openat(walk->dirFd, next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    bool last;
+    takeName(walk, name, &last);
+    if (last) return true;
+    int fd = openat(walk->dirFd, name->c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
     if (fstat(fd, &st) != 0) {
@@ -163,7 +179,7 @@ bool walkToLast(Walk* walk, std::string* name, std::string* why) {
       return false;
     }
     if (S_ISLNK(st.st_mode)) {
-      bool followed = followLink(walk, fd, st, next, why);
+      bool followed = followLink(walk, fd, st, *name, why);
       close(fd);
       if (!followed) return false;
       continue;
@@ -173,7 +189,7 @@ bool walkToLast(Walk* walk, std::string* name, std::string* why) {
       errno = ENOTDIR;
       return false;
     }
-    if (!enter(walk, fd, next, shownJoin(walk->dirShown, next), why)) return false;
+    if (!enter(walk, fd, *name, why)) return false;
   }
 }
 
@@ -249,7 +265,7 @@ int openTrusted(int dirFd, const std::string& path, int flags, std::string* why)
       exempt ? std::string()
              : ownershipProblem(st.st_uid, st.st_gid, st.st_mode, walk.euid, false);
   if (!problem.empty()) {
-    *why = shownJoin(walk.dirShown, name) + " " + problem;
+    *why = shownName(walk, name) + " " + problem;
     close(fd);
     return -1;
   }
@@ -317,7 +333,6 @@ int openLogFile(const std::string& path, std::string* why) {
   for (;;) {
     std::string name;
     if (!walkToLast(&walk, &name, why)) return -1;
-    std::string shown = shownJoin(walk.dirShown, name);
     // Never truncated by the open: only a file that passes is emptied.
     int fd = openat(walk.dirFd, name.c_str(), flags, 0600);
     struct stat st;
@@ -337,12 +352,12 @@ int openLogFile(const std::string& path, std::string* why) {
       }
       close(linkFd);
       if (S_ISFIFO(st.st_mode) && saved == ENXIO) {
-        *why = shown + " is a FIFO without a reader";
+        *why = shownName(walk, name) + " is a FIFO without a reader";
       } else if (saved == EACCES || saved == EPERM) {
         // Refused by the system, perhaps for the reason the rule has too.
         std::string problem =
             logTargetProblem(st.st_mode, st.st_uid, st.st_nlink, walk.euid, false);
-        if (!problem.empty()) *why = shown + " " + problem;
+        if (!problem.empty()) *why = shownName(walk, name) + " " + problem;
       }
       errno = saved;
       return -1;
@@ -355,7 +370,7 @@ int openLogFile(const std::string& path, std::string* why) {
                                  isatty(fd) == 1);
     }
     if (!problem.empty()) {
-      *why = shown + " " + problem;
+      *why = shownName(walk, name) + " " + problem;
       close(fd);
       return -1;
     }
