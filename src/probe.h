@@ -49,8 +49,8 @@ int getAppDataDir(const std::string& configFile, std::string* dst);
 int getQRVersion(const std::string& xmlFile, std::string* dst);
 // The same two from files the caller opened (null: cannot be opened); the
 // file stays open.
-int getAppDataDir(FILE* config, std::string* dst);
-int getQRVersion(FILE* xml, std::string* dst);
+int getAppDataDir(FILE* file, std::string* dst);
+int getQRVersion(FILE* file, std::string* dst);
 // 1 when the agent program at `path` exists and, as root, root's rule
 // trusts it and every directory on the way, so its path names the file that
 // was checked; a refusal is logged, and *why (when given) says it.

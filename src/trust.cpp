@@ -150,8 +150,8 @@ bool followLink(Walk* walk, int linkFd, const struct stat& st,
     *why = shownName(*walk, name) + " is a link owned by uid " + std::to_string(st.st_uid);
     return false;
   }
+  // A loop is a failure like any other, not a refusal.
   if (--walk->linksLeft < 0) {
-    *why = shownName(*walk, name) + " is one link too many";
     errno = ELOOP;
     return false;
   }
@@ -292,18 +292,21 @@ int openTrusted(int dirFd, const std::string& path, int flags, std::string* why)
 
 std::string logTargetProblem(mode_t mode, uid_t uid, nlink_t links, uid_t euid,
                              bool isTerminal) {
-  if (isTerminal) return std::string();
-  std::string owner = "is owned by uid " + std::to_string(uid);
-  if (S_ISREG(mode)) {
-    if (uid != euid) return owner;
+  bool trusted;
+  if (isTerminal) {
+    trusted = true;
+  } else if (S_ISREG(mode)) {
     // Another name for the file would let the log overwrite that file.
-    if (links != 1) return "has " + std::to_string(links) + " links";
-    return std::string();
+    if (uid == euid && links != 1) return "has " + std::to_string(links) + " links";
+    trusted = uid == euid;
+  } else if (S_ISFIFO(mode)) {
+    trusted = uid == euid;
+  } else if (S_ISCHR(mode)) {
+    trusted = isTrustedOwner(uid, euid);  // /dev/null, /dev/full: nobody else makes one
+  } else {
+    return "is not a regular file, terminal or FIFO";
   }
-  if (S_ISFIFO(mode)) return uid == euid ? std::string() : owner;
-  // /dev/null, /dev/full: nobody else can make one.
-  if (S_ISCHR(mode)) return isTrustedOwner(uid, euid) ? std::string() : owner;
-  return "is not a regular file, terminal or FIFO";
+  return trusted ? std::string() : "is owned by uid " + std::to_string(uid);
 }
 
 int callerDescriptor(const std::string& path) {
@@ -312,7 +315,7 @@ int callerDescriptor(const std::string& path) {
   for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
     size_t length = strlen(prefix);
     if (path.compare(0, length, prefix) == 0 && isDigits(path, length)) {
-      return atoi(path.c_str() + length);
+      return static_cast<int>(strtol(path.c_str() + length, nullptr, 10));
     }
   }
   return -1;
