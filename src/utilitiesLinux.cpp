@@ -99,6 +99,8 @@ void passOn(int sig) {
   pid_t child = static_cast<pid_t>(waitedChild);
   if (child > 0) {
     kill(child, sig);
+    // A stopped child would not hear it until someone continues it.
+    kill(child, SIGCONT);
     signalPassedOn = 1;
   }
   errno = saved;

@@ -57,8 +57,8 @@ int setRegValue(const std::string& keyName, int keyType, const std::string& key,
 // Result: the child's exit status; 128 + the signal number when a signal
 // ended it; 255 when it could not be started, created or waited for.
 // Meanwhile SIGINT and SIGQUIT are ignored and SIGTERM and SIGHUP are passed
-// on to the child (unless inherited as ignored); the child starts with the
-// actions and mask the launcher inherited.
+// on to the child, followed by SIGCONT (unless inherited as ignored); the
+// child starts with the actions and mask the launcher inherited.
 int runProgram(const std::string& path, const std::vector<std::string>& argv);
 // The same, with LANG replaced by `lang` in the child's environment.
 int runProgram(const std::string& path, const std::vector<std::string>& argv,

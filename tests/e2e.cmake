@@ -30,6 +30,28 @@ set(E2E_LAUNCHERS launcher)
 if(TARGET launcher32)
   list(APPEND E2E_LAUNCHERS launcher32)
 endif()
+
+# A library a test preloads into the launcher, one per architecture, built
+# without the sanitizers (it only passes a call on).
+foreach(target IN LISTS E2E_LAUNCHERS)
+  set(shim e2e_late_sigterm_${target})
+  add_library(${shim} MODULE e2e/late_sigterm.c)
+  target_compile_options(${shim} PRIVATE -Wall -Wextra -fno-sanitize=all)
+  target_link_options(${shim} PRIVATE -fno-sanitize=all)
+  if(target STREQUAL launcher32)
+    target_compile_options(${shim} PRIVATE -m32)
+    target_link_options(${shim} PRIVATE -m32)
+  endif()
+  target_link_libraries(${shim} PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(e2e_tests ${shim})
+endforeach()
+set(late_sigterm32 "")
+if(TARGET launcher32)
+  set(late_sigterm32 $<TARGET_FILE:e2e_late_sigterm_launcher32>)
+endif()
+target_compile_definitions(e2e_tests PRIVATE
+  E2E_LATE_SIGTERM="$<TARGET_FILE:e2e_late_sigterm_launcher>"
+  E2E_LATE_SIGTERM32="${late_sigterm32}")
 foreach(target IN LISTS E2E_LAUNCHERS)
   add_dependencies(e2e_tests ${target})
   add_test(NAME e2e.${target} COMMAND e2e_tests)
