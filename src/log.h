@@ -20,6 +20,9 @@ void logValue(const char* name, int value);
 void logList(const char* name, const std::vector<std::string>& list);
 void logLine(const char* text);
 void logFormat(const char* format, const std::string& value);
+// One line for a program that could not be started (`execErrno` not 0):
+// the program and the reason, the file's where it tells one.
+void logStartFailure(const std::string& program, int execErrno);
 void printInputInfo(const LauncherInfo& info, const IniSettings& ini,
                     const CmdSettings& cmd);
 

@@ -194,10 +194,10 @@ std::string chainReason(const std::string& path, int execErrno, uid_t uid,
   for (int depth = 0;; ++depth) {
     std::string interpreter;
     std::string reason = fileReason(file, execErrno, uid, gid, &interpreter);
-    if (reason.empty() && interpreter.empty()) return reason;
     if (!reason.empty()) {
       return depth == 0 ? reason : interpreters + asInterpreter(file, reason);
     }
+    if (interpreter.empty()) return reason;
     if (depth + 1 >= kMaxInterpreterDepth) return kNestedTooDeeply;
     if (depth > 0) interpreters += asInterpreter(file, std::string());
     file = interpreter;
@@ -217,4 +217,8 @@ std::string whyProgramCannotStart(const std::string& path, int execErrno,
   if (fileMatters) reason = chainReason(path, execErrno, uid, gid);
   if (reason.empty() && execErrno != 0) reason = strerror(execErrno);
   return reason;
+}
+
+std::string whyProgramCannotStart(const std::string& path, int execErrno) {
+  return whyProgramCannotStart(path, execErrno, geteuid(), getegid());
 }

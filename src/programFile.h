@@ -14,5 +14,7 @@
 // Reads at most the first 256 bytes of each file it looks at.
 std::string whyProgramCannotStart(const std::string& path, int execErrno,
                                   uid_t uid, gid_t gid);
+// The same for the launcher's own (effective) identity.
+std::string whyProgramCannotStart(const std::string& path, int execErrno);
 
 #endif  // LAUNCHER_PROGRAMFILE_H_
