@@ -99,7 +99,7 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 }
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
-  int execErrno;
+  int execErrno = 0;
   int rc = settings.nl.empty()
                ? runProgram(installer.InstallerProgram,
                             installer.installerArglist, &execErrno)
