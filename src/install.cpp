@@ -101,10 +101,13 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 }
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
+  int execErrno = 0;
   int rc = settings.nl.empty()
-               ? runProgram(installer.InstallerProgram, installer.installerArglist)
+               ? runProgram(installer.InstallerProgram,
+                            installer.installerArglist, &execErrno)
                : runProgram(installer.InstallerProgram,
-                            installer.installerArglist, settings.nl);
+                            installer.installerArglist, settings.nl, &execErrno);
+  logStartFailure(installer.InstallerProgram, execErrno);
   logSection("Return code of agent installer");
   logValue("rc", rc);
   logValue("InstallerProgram", installer.InstallerProgram);
@@ -162,14 +165,16 @@ bool installAgent(const LauncherInfo& info, const IniSettings& ini,
 // Starts the agent in place of the launcher, or as a child that is started
 // again while it asks for it with the restart code.
 int startAgent(const Settings& settings, const AgentCommand& agent) {
-  int rc;
+  int rc, execErrno = 0;
   if (settings.isWait) {
-    rc = runProgram(agent.AgentProgram, agent.agentArglist);
+    rc = runProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
   } else {
-    rc = replaceProgram(agent.AgentProgram, agent.agentArglist);
+    rc = replaceProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
   }
+  logStartFailure(agent.AgentProgram, execErrno);
   while (rc == kRestartCode && !wasSignalPassedOn()) {
-    rc = runProgram(agent.AgentProgram, agent.agentArglist);
+    rc = runProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
+    logStartFailure(agent.AgentProgram, execErrno);
   }
   return rc;
 }
@@ -257,6 +262,10 @@ int launcherMain(int argc, char** argv) {
   }
 
   logValue("isWait", settings.isWait);
+  // The log stays open until the agent has started, so a start that fails
+  // is logged; it is close-on-exec and flushed first, so the agent never
+  // holds it and every line is in the file when the agent takes over.
+  int rc = startAgent(settings, command);
   closeLog();
-  return startAgent(settings, command);
+  return rc;
 }

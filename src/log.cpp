@@ -1,5 +1,6 @@
 #include "log.h"
 
+#include "programFile.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
@@ -10,6 +11,7 @@ namespace {
 const char kRule[] = "======================================================\n";
 const char kNotTrustedLine[] = "Not trusted: %s: %s\n";
 const char kLogRefusedMessage[] = "%s: not writing the log to %s: %s\n";
+const char kCannotStart[] = "Cannot start %s: %s\n";
 
 }  // namespace
 
@@ -68,6 +70,12 @@ void logLine(const char* text) {
 
 void logFormat(const char* format, const std::string& value) {
   if (logFile) fputs(formatText(format, value.c_str()).c_str(), logFile);
+}
+
+void logStartFailure(const std::string& program, int execErrno) {
+  if (!logFile || execErrno == 0) return;
+  fprintf(logFile, kCannotStart, program.c_str(),
+          whyProgramCannotStart(program, execErrno).c_str());
 }
 
 void printInputInfo(const LauncherInfo& info, const IniSettings& ini,

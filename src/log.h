@@ -27,6 +27,9 @@ void logNotTrusted(const std::string& path, const std::string& why);
 // Once per run, after the input sections: the home directory used when
 // root's rule refused HOME.
 void logRefusedHome();
+// One line for a program that could not be started (`execErrno` not 0):
+// the program and the reason, the file's where it tells one.
+void logStartFailure(const std::string& program, int execErrno);
 void printInputInfo(const LauncherInfo& info, const IniSettings& ini,
                     const CmdSettings& cmd);
 

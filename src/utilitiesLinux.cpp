@@ -97,6 +97,8 @@ void passOn(int sig) {
   pid_t child = static_cast<pid_t>(waitedChild);
   if (child > 0) {
     kill(child, sig);
+    // A stopped child would not hear it until someone continues it.
+    kill(child, SIGCONT);
     signalPassedOn = 1;
   }
   errno = saved;
@@ -142,11 +144,30 @@ void drainPendingSignals(const sigset_t& inheritedMask) {
   }
 }
 
+// The errno of the child's failed exec, read from the pipe it reports on;
+// 0 when the exec succeeded (which closes the pipe) or nothing came.
+int readStartReport(int fd) {
+  if (fd < 0) return 0;
+  int error = 0;
+  ssize_t got;
+  // Signals that come meanwhile are passed on by their handler.
+  while ((got = read(fd, &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(fd);
+  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
 // Forks, runs `path` and waits. `envp` null keeps the launcher's environment.
 int runChild(const std::string& path, const std::vector<std::string>& argv,
-             char** envp) {
+             char** envp, int* execErrno) {
   std::vector<char*> args = toArgv(argv);
+  if (execErrno) *execErrno = 0;
   noteInheritedActions();
+  // A child that cannot start its program ends with 255, as a program may
+  // itself: the child says so through this pipe, which a successful exec
+  // closes. Without a pipe only the status tells.
+  int report[2] = {-1, -1};
+  if (pipe2(report, O_CLOEXEC) != 0) report[0] = report[1] = -1;
   // Whatever the launcher buffered (the diagnostic log) is written now, once;
   // the child never flushes its inherited copies.
   fflush(nullptr);
@@ -165,15 +186,23 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
     } else {
       execv(path.c_str(), args.data());
     }
+    int error = errno;
+    if (report[1] >= 0 && write(report[1], &error, sizeof error) < 0) {
+      // Nothing more can be said than the status.
+    }
     _exit(kStartFailure);
   }
+  if (report[1] >= 0) close(report[1]);
   if (pid < 0) {
+    if (report[0] >= 0) close(report[0]);
     restoreInheritedActions();
     sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
     return kStartFailure;
   }
   waitedChild = pid;
   sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
+  int error = readStartReport(report[0]);
+  if (execErrno) *execErrno = error;
   // Waiting without reaping keeps the pid the child's until the handler can
   // no longer send to it.
   siginfo_t info;
@@ -356,16 +385,18 @@ int setRegValue(const std::string& keyName, int keyType, const std::string& key,
                        "Error saving registry Key\n");
 }
 
-int runProgram(const std::string& path, const std::vector<std::string>& argv) {
-  return runChild(path, argv, nullptr);
+int runProgram(const std::string& path, const std::vector<std::string>& argv,
+               int* execErrno) {
+  return runChild(path, argv, nullptr, execErrno);
 }
 
 int replaceProgram(const std::string& path,
-                   const std::vector<std::string>& argv) {
+                   const std::vector<std::string>& argv, int* execErrno) {
   std::vector<char*> args = toArgv(argv);
   // Nothing the launcher buffered may be lost with its process image.
   fflush(nullptr);
   execv(path.c_str(), args.data());
+  if (execErrno) *execErrno = errno;
   return -1;
 }
 
@@ -383,10 +414,10 @@ std::vector<std::string> environmentWithLang(char** env,
 }
 
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
-               const std::string& lang) {
+               const std::string& lang, int* execErrno) {
   std::vector<std::string> env = environmentWithLang(environ, lang);
   std::vector<char*> envp = toArgv(env);
-  return runChild(path, argv, envp.data());
+  return runChild(path, argv, envp.data(), execErrno);
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {

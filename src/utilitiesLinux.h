@@ -63,20 +63,23 @@ int setRegValue(const std::string& keyName, int keyType, const std::string& key,
 // Runs `path` with `argv` (slot 0 included) as a child and waits for it.
 // Result: the child's exit status; 128 + the signal number when a signal
 // ended it; 255 when it could not be started, created or waited for.
+// *execErrno (when given) is the errno of the child's failed exec, else 0.
 // Meanwhile SIGINT and SIGQUIT are ignored and SIGTERM and SIGHUP are passed
-// on to the child (unless inherited as ignored); the child starts with the
-// actions and mask the launcher inherited.
-int runProgram(const std::string& path, const std::vector<std::string>& argv);
+// on to the child, followed by SIGCONT (unless inherited as ignored); the
+// child starts with the actions and mask the launcher inherited.
+int runProgram(const std::string& path, const std::vector<std::string>& argv,
+               int* execErrno = nullptr);
 // The same, with LANG replaced by `lang` in the child's environment.
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
-               const std::string& lang);
+               const std::string& lang, int* execErrno = nullptr);
 // 1 once a signal has been passed on to a child: the caller was asked to
 // stop, so the launcher starts nothing more.
 int wasSignalPassedOn();
 // Replaces the launcher's process image with `path`; returns -1 only when
-// that fails.
+// that fails, with its errno in *execErrno (when given).
 int replaceProgram(const std::string& path,
-                   const std::vector<std::string>& argv);
+                   const std::vector<std::string>& argv,
+                   int* execErrno = nullptr);
 // The environment runProgram(path, argv, lang) hands to its child.
 std::vector<std::string> environmentWithLang(char** env,
                                              const std::string& lang);

@@ -3,6 +3,7 @@
 #include "files.h"
 #include "utilitiesLinux.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -134,6 +135,16 @@ TEST(RunProgramTest, ExitStatuses) {
   char buffer[64] = {};
   EXPECT_EQ(std::string("before\nafter\n"), std::string(buffer, fread(buffer, 1, sizeof buffer, file)));
   fclose(file);
+}
+
+TEST(RunProgramTest, TellsAFailedStartFromAStatusOf255) {
+  int execErrno = -1;
+  EXPECT_EQ(255, runProgram("/bin/sh", {"sh", "-c", "exit 255"}, &execErrno));
+  EXPECT_EQ(0, execErrno);
+  EXPECT_EQ(255, runProgram("/nonexistent/program", {"program"}, "fr", &execErrno));
+  EXPECT_EQ(ENOENT, execErrno);
+  EXPECT_EQ(-1, replaceProgram("/dev/null", {"null"}, &execErrno));
+  EXPECT_EQ(EACCES, execErrno);
 }
 
 TEST(RunProgramTest, LanguageReachesOnlyTheChild) {
