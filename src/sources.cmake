@@ -7,6 +7,7 @@ set(LAUNCHER_CORE_UNITS
   settings
   log
   utilitiesLinux
+  programFile
   keyList
   utilities
   files
