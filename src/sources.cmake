@@ -25,10 +25,12 @@ set(CHECK_UNITS
   checkMain
   checkOutput
   checkRun
+  checkOptions
   checkFiles
   checkValues
   checkLines
-  check)
+  check
+  checkIdentity)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)
   list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)
