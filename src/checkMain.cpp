@@ -106,16 +106,18 @@ int launcherCheckMain(int argc, char** argv) {
 
   // The rows: root and an ordinary user, each here and on a clean machine;
   // or the one run asked for.
-  std::vector<CheckReport> reports;
-  const bool roots[] = {true, true, false, false};
-  for (int row = 0; row < (options.matrix ? 4 : 1); ++row) {
-    CheckReport report;
+  // Every identity is taken before the first row changes HOME.
+  std::vector<CheckReport> reports(options.matrix ? 4 : 1);
+  for (size_t row = 0; row < reports.size(); ++row) {
     std::string err;
-    bool root = options.matrix ? roots[row] : options.asRoot;
-    if (!chosenIdentity(options, root, &report.identity, &err)) return usageMistake(err);
-    report.clean = options.matrix ? row % 2 == 1 : options.clean;
+    bool root = options.matrix ? row < 2 : options.asRoot;
+    if (!chosenIdentity(options, root, &reports[row].identity, &err)) {
+      return usageMistake(err);
+    }
+    reports[row].clean = options.matrix ? row % 2 == 1 : options.clean;
+  }
+  for (CheckReport& report : reports) {
     checkPackage(argv[i], std::vector<std::string>(argv + i + 1, argv + argc), &report);
-    reports.push_back(report);
   }
   std::string out = options.json       ? formatCheckJson(reports, options.strict)
                     : options.matrix ? formatMatrixText(reports, options.strict)
