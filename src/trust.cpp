@@ -10,6 +10,7 @@
 namespace {
 
 int packageDirFd = -1;
+long assumedUid = -1;
 struct stat packageDirId;
 
 bool isSameFile(const struct stat& a, const struct stat& b) {
@@ -222,7 +223,15 @@ bool isDigits(const std::string& text, size_t from) {
 
 }  // namespace
 
-int isTrustEnforced() { return geteuid() == 0 ? 1 : 0; }
+void assumeUserId(long uid) { assumedUid = uid < 0 ? -1 : uid; }
+
+long assumedUserId() { return assumedUid; }
+
+uid_t effectiveUserId() {
+  return assumedUid >= 0 ? static_cast<uid_t>(assumedUid) : geteuid();
+}
+
+int isTrustEnforced() { return effectiveUserId() == 0 ? 1 : 0; }
 
 void setPackageDirectory(int dirFd) {
   if (dirFd >= 0 && fstat(dirFd, &packageDirId) != 0) dirFd = -1;
@@ -253,7 +262,7 @@ int openTrusted(int dirFd, const std::string& path, int flags, std::string* why)
   }
   Walk walk;
   walk.checkAll = true;
-  walk.euid = geteuid();
+  walk.euid = effectiveUserId();
   if (!startAt(&walk, dirFd, path, why)) return -1;
   std::string name;
   struct stat st;
@@ -330,7 +339,7 @@ int openLogFile(const std::string& path, std::string* why) {
     return -1;
   }
   Walk walk;
-  walk.euid = geteuid();
+  walk.euid = effectiveUserId();
   if (!startAt(&walk, AT_FDCWD, path, why)) return -1;
   const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   for (;;) {

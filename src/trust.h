@@ -11,6 +11,13 @@
 // At most this many symbolic links are followed on one path.
 const int kMaxLinksFollowed = 40;
 
+// The user the rules are decided for: the process's own ids, unless a tool
+// that explains a run for another user assumes one (-1 gives the process's
+// own back). The launcher itself never assumes one.
+void assumeUserId(long uid);
+long assumedUserId();
+uid_t effectiveUserId();
+
 // 1 when root's rule applies: the effective user is root.
 int isTrustEnforced();
 

@@ -330,7 +330,8 @@ int getHomeDir(std::string* dst) {
     return 0;
   }
   // Root's own entry for root: HOME may be a user's, kept by sudo -E.
-  struct passwd* entry = getpwuid(isTrustEnforced() ? geteuid() : getuid());
+  struct passwd* entry = getpwuid(
+      isTrustEnforced() ? effectiveUserId() : static_cast<uid_t>(platformUserId()));
   if (entry && entry->pw_dir && *entry->pw_dir) {
     dst->assign(entry->pw_dir);
     return 0;
@@ -360,7 +361,12 @@ int getAppDataDir(std::string* dst, int machineWide) {
   return getHomeDir(dst);
 }
 
-int isAdmin() { return getuid() == 0 ? 1 : 0; }
+int isAdmin() { return platformUserId() == 0 ? 1 : 0; }
+
+long platformUserId() {
+  long assumed = assumedUserId();
+  return assumed >= 0 ? assumed : static_cast<long>(getuid());
+}
 
 int getRegKeyPath(const std::string& keyName, int keyType, std::string* path) {
   bool ok;

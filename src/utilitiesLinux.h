@@ -50,6 +50,11 @@ int getAppDataDir(std::string* dst, int machineWide);
 
 // 1 when the real user id is 0.
 int isAdmin();
+// The real user id that admin rights and the password database's home
+// directory are decided for: the process's own, unless a tool that explains
+// a run for another user assumes one (assumeUserId). The launcher itself
+// never assumes one.
+long platformUserId();
 
 enum { KEY_TYPE_USER = 1, KEY_TYPE_MACHINE = 2 };
 // The file that stands for location key `keyName`; -1 when there is none
