@@ -3,9 +3,13 @@
 // effective settings, agent probe and command lines), lists what is wrong
 // with it, and tells what a run would do here. It runs nothing, shows
 // nothing and writes no file.
+//
+// This unit holds the report every other check unit fills, and the few
+// helpers they share to put a problem into it and to show a value.
 #ifndef LAUNCHER_CHECK_H_
 #define LAUNCHER_CHECK_H_
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -75,15 +79,22 @@ struct CheckReport {
   std::string endText;
 };
 
-// Reads the package of the launcher at `launcherPath` and decides what a run
-// with `args` (the launcher's own options) would do. Never fails: every
-// obstacle is a problem in the report.
-void checkPackage(const std::string& launcherPath,
-                  const std::vector<std::string>& args, CheckReport* report);
+// The line of the INI file that last set each key; a key that is not there
+// has line 0.
+using KeyLines = std::map<std::string, int>;
+int lineOf(const KeyLines& keyLine, const std::string& key);
+
+void addProblem(CheckReport* report, const std::string& file, int line,
+                CheckSeverity severity, const char* code,
+                const std::string& message, const std::string& fix);
 int countProblems(const CheckReport& report, CheckSeverity severity);
 
-std::string formatCheckText(const CheckReport& report);
-std::string formatCheckJson(const CheckReport& report);
+// "1 error", "2 errors".
+std::string plural(int count, const char* word);
+// `text` in double quotes for people: quotes, backslashes, control bytes
+// and each byte of invalid UTF-8 escaped (\xNN), so that blanks, carriage
+// returns and quote characters inside a value stay visible.
+std::string shown(const std::string& text);
 // A JSON string literal. Invalid UTF-8 bytes become \u0080..\u00ff, one per
 // byte; valid characters are never escaped above U+007F, so such an escape
 // always stands for a raw byte.
@@ -92,9 +103,5 @@ std::string jsonString(const std::string& bytes);
 // close enough to be a likely misspelling.
 std::string nearestText(const std::string& text,
                         const std::vector<std::string>& known);
-
-// The tool: parses its own arguments, prints, returns the exit status
-// (0 no errors, 1 errors, 2 usage mistake).
-int launcherCheckMain(int argc, char** argv);
 
 #endif  // LAUNCHER_CHECK_H_

@@ -7,6 +7,7 @@ target_include_directories(test_support INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(unit_tests
   utilities_test.cpp
   utilitiesLinux_test.cpp
+  programFile_test.cpp
   keyList_test.cpp
   install_test.cpp)
 target_compile_options(unit_tests PRIVATE ${LAUNCHER_WARNINGS})

@@ -1,0 +1,172 @@
+#include "checkOutput.h"
+
+#include "checkRun.h"
+#include "launcherVersion.h"
+#include "utilities.h"
+
+namespace {
+
+const int kJsonSchemaVersion = 1;
+
+const char* severityName(CheckSeverity severity) {
+  return severity == CHECK_ERROR ? "error" : "warning";
+}
+
+std::string problemLocation(const CheckProblem& problem) {
+  if (problem.file.empty()) return "command line";
+  if (problem.line == 0) return problem.file;
+  return problem.file + ":" + std::to_string(problem.line);
+}
+
+void appendArgv(std::string* out, const std::vector<std::string>& argv) {
+  for (size_t i = 0; i < argv.size(); ++i) {
+    *out += formatText("      argv[%zu] = ", i) + shown(argv[i]) + "\n";
+  }
+}
+
+std::string jsonArray(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) {
+    out += (i ? ", " : "") + jsonString(items[i]);
+  }
+  return out + "]";
+}
+
+std::string jsonBool(bool value) { return value ? "true" : "false"; }
+
+std::string jsonProblems(const CheckReport& report) {
+  std::string out = "[";
+  for (size_t i = 0; i < report.problems.size(); ++i) {
+    const CheckProblem& p = report.problems[i];
+    out += std::string(i ? "," : "") + "\n    {\"file\": " + jsonString(p.file) +
+           ", \"line\": " + std::to_string(p.line) + ", \"severity\": \"" +
+           severityName(p.severity) + "\", \"code\": " + jsonString(p.code) +
+           ",\n     \"message\": " + jsonString(p.message) +
+           ",\n     \"fix\": " + jsonString(p.fix) + "}";
+  }
+  return out + (report.problems.empty() ? "]" : "\n  ]");
+}
+
+std::string jsonRun(const CheckReport& report) {
+  std::string out = "{\n    \"help\": " + jsonBool(report.help) + ",\n    \"settings\": [";
+  for (size_t i = 0; i < report.effective.size(); ++i) {
+    const CheckSetting& s = report.effective[i];
+    out += std::string(i ? "," : "") + "\n      {\"name\": " + jsonString(s.name) +
+           ", \"value\": " + jsonString(s.value) +
+           ", \"source\": " + jsonString(s.source) + "}";
+  }
+  out += report.effective.empty() ? "],\n" : "\n    ],\n";
+  out += "    \"probe\": [";
+  for (size_t i = 0; i < report.looks.size(); ++i) {
+    const CheckLook& l = report.looks[i];
+    out += std::string(i ? "," : "") + "\n      {\"kind\": " + jsonString(l.kind) +
+           ", \"what\": " + jsonString(l.what) +
+           ", \"path\": " + jsonString(l.path) + ", \"found\": " + jsonBool(l.found) +
+           ", \"value\": " + jsonString(l.value) + ", \"why\": " + jsonString(l.why) + "}";
+  }
+  out += report.looks.empty() ? "],\n" : "\n    ],\n";
+  out += "    \"agentLocation\": " + jsonString(report.agent.refLocation) +
+         ",\n    \"agentVersion\": " + jsonString(report.agent.refVersion) +
+         ",\n    \"requiredVersion\": " + jsonString(report.ini.iniManagerVersion) +
+         ",\n    \"sufficient\": " + jsonBool(report.sufficient) + ",\n";
+  out += "    \"installer\": ";
+  if (report.installerRuns) {
+    out += "{\"program\": " + jsonString(report.installer.InstallerProgram) +
+           ", \"argv\": " + jsonArray(report.installer.installerArglist) +
+           ", \"lang\": " + jsonString(report.settings.nl) + "},\n";
+  } else {
+    out += "null,\n";
+  }
+  out += "    \"agent\": ";
+  if (report.agentKnown || report.agentPredicted) {
+    out += "{\"afterInstall\": " + jsonBool(report.agentPredicted) +
+           ", \"program\": " + jsonString(report.agentCommand.AgentProgram) +
+           ", \"argv\": " + jsonArray(report.agentCommand.agentArglist) +
+           ", \"start\": \"" + (report.agentWaited ? "wait" : "exec") + "\"},\n";
+  } else {
+    out += "null,\n";
+  }
+  out += "    \"end\": {\"status\": " +
+         (report.endStatus < 0 ? std::string("null") : std::to_string(report.endStatus)) +
+         ", \"text\": " + jsonString(report.endText) + "}\n  }";
+  return out;
+}
+
+}  // namespace
+
+std::string formatCheckText(const CheckReport& report) {
+  std::string out = "launcher-check " LAUNCHER_VERSION "\n";
+  out += "Launcher: " + report.info.launcherFullPath + "\n";
+  std::string options;
+  for (const std::string& arg : report.launcherArgs) options += " " + shown(arg);
+  out += "Options:" + (options.empty() ? std::string(" (none)") : options) + "\n\n";
+
+  out += "Problems: " + plural(countProblems(report, CHECK_ERROR), "error") + ", " +
+         plural(countProblems(report, CHECK_WARNING), "warning") + "\n";
+  for (const CheckProblem& p : report.problems) {
+    out += "  " + problemLocation(p) + ": " + severityName(p.severity) + ": " +
+           p.message + "\n      instead: " + p.fix + "\n";
+  }
+
+  out += "\nWhat a run would do here\n";
+  out += "  Launcher directory: " + report.info.launcherDir + "\n";
+  out += "  INI file: " + report.iniPath + (report.iniRead ? "" : " (cannot be read)") + "\n";
+  if (!report.effective.empty()) out += "  Effective settings:\n";
+  for (const CheckSetting& s : report.effective) {
+    out += formatText("    %-26s ", s.name.c_str()) + (!s.plain ? shown(s.value) : s.value.empty() ? "none" : s.value) +
+           "  (" + s.source + ")\n";
+  }
+  if (!report.looks.empty()) out += "  Looking for the agent:\n";
+  for (const CheckLook& look : report.looks) {
+    out += "    " + look.what + (look.path.empty() ? "" : ": " + look.path) + "\n";
+    out += look.found ? "      found " + shown(look.value) + "\n"
+                      : "      nothing: " + look.why + "\n";
+  }
+  if (report.iniRead && !report.help) {
+    out += "  Agent: " +
+           (report.agent.refVersion.empty() ? std::string("not found")
+                                            : "version " + report.agent.refVersion) +
+           "; required " +
+           (report.ini.iniManagerVersion.empty() ? std::string("any")
+                                                 : report.ini.iniManagerVersion) +
+           ": " + (report.sufficient ? "sufficient" : "not sufficient") + "\n";
+  }
+  if (report.installerRuns) {
+    out += "  The installer would run:\n";
+    appendArgv(&out, report.installer.installerArglist);
+  }
+  if (report.agentKnown) {
+    out += std::string("  The agent would start (") +
+           (report.agentWaited ? "waited for" : "replacing the launcher") + "):\n";
+    appendArgv(&out, report.agentCommand.agentArglist);
+  } else if (report.agentPredicted) {
+    out += std::string("  The agent's command line is known only after the "
+                       "installer has run; if the agent then lands in a "
+                       "directory D, it is (") +
+           (report.agentWaited ? "waited for" : "replacing the launcher") +
+           "), with D for " + kAgentDirectoryStandIn + ":\n";
+    appendArgv(&out, report.agentCommand.agentArglist);
+  }
+  std::string end = report.endText;
+  for (size_t at = 0; (at = end.find('\n', at)) != std::string::npos; at += 8) {
+    end.insert(at + 1, "       ");
+  }
+  out += "  End: " + end + "\n";
+  return out;
+}
+
+std::string formatCheckJson(const CheckReport& report) {
+  std::string out = "{\n";
+  out += "  \"schemaVersion\": " + std::to_string(kJsonSchemaVersion) + ",\n";
+  out += "  \"tool\": {\"name\": \"launcher-check\", \"version\": \"" LAUNCHER_VERSION "\"},\n";
+  out += "  \"launcher\": " + jsonString(report.info.launcherFullPath) + ",\n";
+  out += "  \"options\": " + jsonArray(report.launcherArgs) + ",\n";
+  out += "  \"launcherDir\": " + jsonString(report.info.launcherDir) + ",\n";
+  out += "  \"iniFile\": " + jsonString(report.iniPath) + ",\n";
+  out += "  \"iniRead\": " + jsonBool(report.iniRead) + ",\n";
+  out += "  \"errors\": " + std::to_string(countProblems(report, CHECK_ERROR)) + ",\n";
+  out += "  \"warnings\": " + std::to_string(countProblems(report, CHECK_WARNING)) + ",\n";
+  out += "  \"problems\": " + jsonProblems(report) + ",\n";
+  out += "  \"run\": " + jsonRun(report) + "\n}\n";
+  return out;
+}
