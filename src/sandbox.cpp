@@ -59,10 +59,22 @@ bool readAll(int fd, char* data, size_t size) {
   return true;
 }
 
+// A peer that has gone is an answer, not a reason to die of SIGPIPE.
+bool sendAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t done = send(fd, data, size, MSG_NOSIGNAL);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
 bool sendFrame(int fd, const std::string& frame) {
   uint64_t size = frame.size();
-  return writeAll(fd, reinterpret_cast<const char*>(&size), sizeof size) &&
-         writeAll(fd, frame.data(), frame.size());
+  return sendAll(fd, reinterpret_cast<const char*>(&size), sizeof size) &&
+         sendAll(fd, frame.data(), frame.size());
 }
 
 bool receiveFrame(int fd, std::string* frame) {
@@ -201,7 +213,77 @@ bool buildDev(const std::string& root, std::string* why) {
   return true;
 }
 
-bool buildCopy(const SandboxOptions& options, const Sandbox& box, std::string* why) {
+// What the copy is made of, for collecting what changed in it.
+struct CopyLayout {
+  std::vector<std::string> overlaid;  // top-level directories with a layer
+  std::vector<std::string> original;  // every top-level name of the machine
+};
+
+bool isSpecialTop(const std::string& name) {
+  return name == "proc" || name == "sys" || name == "dev" || name == "run";
+}
+
+// One top-level entry of the machine in the copy: a directory as an overlay
+// with its own upper layer, a link as a link, anything else read-only.
+// A directory with mounts below it that a user namespace may not take apart
+// is shown read-only as a whole.
+bool copyTopEntry(const std::string& scratch, const std::string& name, bool userNamespace,
+                  CopyLayout* layout, std::string* why) {
+  std::string real = "/" + name, inside = scratch + "/root/" + name;
+  struct stat st;
+  if (lstat(real.c_str(), &st) != 0) return true;
+  layout->original.push_back(name);
+  if (S_ISLNK(st.st_mode)) {
+    std::vector<char> target(static_cast<size_t>(st.st_size) + 2, '\0');
+    ssize_t got = readlink(real.c_str(), target.data(), target.size() - 1);
+    if (got < 0 || symlink(std::string(target.data(), static_cast<size_t>(got)).c_str(),
+                           inside.c_str()) != 0) {
+      *why = failure("cannot copy the link", real);
+      return false;
+    }
+    return true;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    int fd = open(inside.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);
+    if (fd < 0 || !bindReadOnly(real, inside, false)) {
+      *why = failure("cannot show", real);
+      return false;
+    }
+    return true;
+  }
+  if (!makeDir(inside, st.st_mode & 07777)) {
+    *why = failure("cannot create", inside);
+    return false;
+  }
+  // Where the user namespace cannot map the owner, the directory stays ours.
+  if (chown(inside.c_str(), st.st_uid, st.st_gid) == 0) chmod(inside.c_str(), st.st_mode & 07777);
+  if (isSpecialTop(name)) return true;
+  std::string upper = scratch + "/upper/" + name, work = scratch + "/work/" + name;
+  if (!makeDir(upper, 0755) || !makeDir(work, 0700)) {
+    *why = failure("cannot create", upper);
+    return false;
+  }
+  std::string layers = "lowerdir=" + real + ",upperdir=" + upper + ",workdir=" + work;
+  if (userNamespace) layers += ",userxattr";
+  if (mount("overlay", inside.c_str(), "overlay", 0, layers.c_str()) == 0) {
+    layout->overlaid.push_back(name);
+    return true;
+  }
+  if (errno != EINVAL || !userNamespace) {
+    *why = failure("cannot mount an overlay (overlayfs) over", real);
+    if (userNamespace) *why += " (as an ordinary user this needs Linux 5.11 or later: run as root)";
+    return false;
+  }
+  if (!bindReadOnly(real, inside, true)) {
+    *why = failure("cannot show read-only", real);
+    return false;
+  }
+  return true;
+}
+
+bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* layout,
+               std::string* why) {
   // Nothing mounted from here on may reach the rest of the machine.
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     *why = failure("cannot make the mounts private under", "/");
@@ -212,19 +294,30 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, std::string* w
     *why = failure("cannot mount a scratch file system on", scratch);
     return false;
   }
-  std::string upper = scratch + "/upper", work = scratch + "/work",
-              root = scratch + "/root";
-  if (!makeDir(upper, 0755) || !makeDir(work, 0700) || !makeDir(root, 0755)) {
-    *why = failure("cannot create", upper);
+  std::string root = scratch + "/root";
+  if (!makeDir(scratch + "/upper", 0755) || !makeDir(scratch + "/work", 0700) ||
+      !makeDir(root, 0755) ||
+      mount("tmpfs", root.c_str(), "tmpfs", 0, "mode=0755") != 0) {
+    *why = failure("cannot create the root of the copy in", scratch);
     return false;
   }
-  std::string layers = "lowerdir=/,upperdir=" + upper + ",workdir=" + work;
-  if (box.userNamespace) layers += ",userxattr";
-  if (mount("overlay", root.c_str(), "overlay", 0, layers.c_str()) != 0) {
-    *why = failure("cannot mount an overlay (overlayfs) over", "/");
-    if (box.userNamespace) *why += " (as an ordinary user this needs Linux 5.11 or later: run as root)";
+  DIR* top = opendir("/");
+  if (!top) {
+    *why = failure("cannot read", "/");
     return false;
   }
+  std::vector<std::string> names;
+  // One thread: readdir's shared buffer is safe here.
+  // cppcheck-suppress readdirCalled
+  while (const struct dirent* entry = readdir(top)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(top);
+  for (const std::string& name : names) {
+    if (!copyTopEntry(scratch, name, box.userNamespace, layout, why)) return false;
+  }
+  for (const char* name : {"proc", "sys", "dev", "run"}) makeDir(root + "/" + name, 0755);
   // The package may lie on a file system of its own, which the overlay of
   // the root does not show: it is shown as it is, but read-only.
   std::string packageMount = options.keepDir.empty() ? "/" : mountPointOf(options.keepDir);
@@ -483,8 +576,40 @@ struct StepRequest {
   int seconds;
 };
 
-[[noreturn]] void serve(const SandboxOptions& options, const Sandbox& box, void* context,
-                        int control) {
+void collectChanges(const SandboxOptions& options, const Sandbox& box,
+                    const CopyLayout& layout, std::vector<SandboxChange>* changes) {
+  for (const std::string& name : layout.overlaid) {
+    walkLayer(box.scratch + "/upper/" + name, "/" + name, false, box.userNamespace, changes);
+  }
+  // New top-level entries lie in the copy's own root; the home directory's
+  // mount point is the sandbox's, and what lies in it comes next.
+  const std::string& home = options.user.home;
+  std::string homeTop = home.substr(1, home.find('/', 1) - 1);
+  std::string root = box.scratch + "/root";
+  DIR* top = opendir(root.c_str());
+  std::vector<std::string> added;
+  // cppcheck-suppress readdirCalled
+  while (const struct dirent* entry = top ? readdir(top) : nullptr) {
+    std::string name = entry->d_name;
+    if (name == "." || name == ".." || name == homeTop) continue;
+    bool known = false;
+    for (const std::string& original : layout.original) known = known || original == name;
+    if (!known) added.push_back(name);
+  }
+  if (top) closedir(top);
+  for (const std::string& name : added) {
+    struct stat st;
+    if (lstat((root + "/" + name).c_str(), &st) != 0) continue;
+    addChange(changes, '+', st, "/" + name);
+    if (S_ISDIR(st.st_mode)) {
+      walkLayer(root + "/" + name, "/" + name, true, box.userNamespace, changes);
+    }
+  }
+  walkLayer(root + home, home, true, box.userNamespace, changes);
+}
+
+[[noreturn]] void serve(const SandboxOptions& options, const Sandbox& box,
+                        const CopyLayout& layout, void* context, int control) {
   std::string frame;
   while (receiveFrame(control, &frame) && !frame.empty()) {
     char command = frame[0];
@@ -499,9 +624,7 @@ struct StepRequest {
       if (!sendFrame(control, reply + output)) break;
     } else if (command == 'C') {
       std::vector<SandboxChange> changes;
-      walkLayer(box.scratch + "/upper", "/", false, box.userNamespace, &changes);
-      std::string home = box.scratch + "/root" + options.user.home;
-      walkLayer(home, options.user.home, true, box.userNamespace, &changes);
+      collectChanges(options, box, layout, &changes);
       if (!sendFrame(control, encodeChanges(changes))) break;
     } else {
       break;
@@ -548,21 +671,21 @@ bool enterUserNamespace(std::string* why) {
                            (errno == EPERM ? ": run as root" : ""));
     _exit(1);
   }
-  pid_t keeper = getpid();
   pid_t first = fork();
   if (first < 0) {
     sendFrame(control, "F" + failure("cannot start", "the sandbox"));
     _exit(1);
   }
   if (first == 0) {
+    // Its parent lies outside its PID namespace: getppid() says 0 here.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != keeper) _exit(1);
-    if (!buildCopy(options, box, &why)) {
+    CopyLayout layout;
+    if (!buildCopy(options, box, &layout, &why)) {
       sendFrame(control, "F" + why);
       _exit(1);
     }
     sendFrame(control, "OK");
-    serve(options, box, context, control);
+    serve(options, box, layout, context, control);
   }
   close(control);
   int status = 0;

@@ -23,12 +23,14 @@ endforeach()
 # units ask them and explain the answer.
 set(CHECK_UNITS
   checkMain
+  trial
   checkOutput
   checkRun
   checkFiles
   checkValues
   checkLines
-  check)
+  check
+  sandbox)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)
   list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 
 #include "commands.h"
 #include "probe.h"
+#include "programFile.h"
 #include "settings.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
@@ -112,39 +114,17 @@ std::string firstLines(int fd) {
   return text.substr(0, std::min(at, kOutputBytes));
 }
 
-// Why the kernel cannot start `path` as a program; "" when nothing is
+// Why this user cannot start `path` as a program; "" when nothing is
 // visibly wrong.
 std::string startProblem(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return std::string(strerror(errno));
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (access(path.c_str(), X_OK) != 0) return "not executable by this user";
-  FILE* file = fopen(path.c_str(), "rb");
-  if (!file) return std::string(strerror(errno));
-  char head[256] = {0};
-  size_t got = fread(head, 1, sizeof head - 1, file);
-  fclose(file);
-  if (got >= 4 && memcmp(head, "\177ELF", 4) == 0) return std::string();
-  if (got < 2 || head[0] != '#' || head[1] != '!') return "no #! line and no known executable format";
-  std::string line(head + 2, strcspn(head + 2, "\n"));
-  if (!line.empty() && line.back() == '\r') {
-    return "its #! line ends with a carriage return (CR LF line ends): the "
-           "interpreter is looked for under a name that ends in CR";
-  }
-  size_t start = line.find_first_not_of(" \t");
-  if (start == std::string::npos) return "its #! line names no interpreter";
-  std::string interpreter = line.substr(start, line.find_first_of(" \t", start) - start);
-  if (access(interpreter.c_str(), X_OK) != 0) {
-    return "its interpreter " + interpreter + " cannot be run: " + strerror(errno);
-  }
-  return std::string();
+  return whyProgramCannotStart(path, 0, getuid(), getgid());
 }
 
 std::string startFix(const std::string& why, const std::string& path) {
   if (why.find("carriage return") != std::string::npos) {
     return "save " + path + " with \\n line ends (sed -i 's/\\r$//' FILE)";
   }
-  if (why.find("not executable") != std::string::npos) return "chmod 755 " + path;
+  if (why == "no execute permission") return "chmod 755 " + path;
   return "make " + path + " a program this user can run";
 }
 
@@ -286,7 +266,7 @@ void checkProgram(const CheckReport& check, const Settings& settings,
   createAgentArgList(check.ini, check.cmd, mode, agent, &command);
   const char* key = silent ? "LAUNCHER_SILENT" : "LAUNCHER";
   std::string why = startProblem(command.AgentProgram);
-  std::string fix = why.find("No such file") != std::string::npos
+  std::string fix = why == "no such file"
                         ? std::string("install the agent program there, or correct ") + key
                         : startFix(why, command.AgentProgram);
   putItem(text, silent ? "program-silent" : "program", why.empty(),
@@ -596,6 +576,8 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
     for (const SandboxChange& earlier : before) old = old || earlier == change;
     if (!old) report->changes.push_back(change);
   }
+  std::sort(report->changes.begin(), report->changes.end(),
+            [](const SandboxChange& a, const SandboxChange& b) { return a.path < b.path; });
   report->items.push_back(installerItem(installed, installStatus, report));
   Fields probed = parseFields(output);
   readItems(probed, report);
