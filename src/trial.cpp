@@ -298,13 +298,7 @@ void startAgent(const CheckReport& check, const Settings& settings, const AgentI
   std::string detail = formatText("exited with %d after %.1f s", rc, took);
   if (rc > 128 && rc < 128 + 65) detail = formatText("ended by signal %d after %.1f s", rc - 128, took);
   std::string fix = "see its output; the launcher hands its status to the caller";
-  const std::vector<std::string>& argv = command.agentArglist;
-  if (isJavaCommand(command.AgentProgram) && argv.size() > 2 && !argv[2].empty() &&
-      argv[2][0] == '"') {
-    fix = "the agent's directory holds a blank: the launcher passes the startup "
-          "archive in double quotes, which the Java runtime takes as part of the "
-          "file name; install the agent into a directory without blanks";
-  } else if (rc == 255) {
+  if (rc == 255) {
     std::string why = startProblem(command.AgentProgram);
     if (!why.empty()) fix = startFix(why, command.AgentProgram);
   }

@@ -14,9 +14,9 @@ import tempfile
 import jsonschema
 
 
-def run_check(tool, launcher, home, *options):
+def run_check(tool, launcher, home, *options, tool_options=()):
     env = {"PATH": "/usr/bin:/bin", "HOME": home}
-    done = subprocess.run([tool, "--json", launcher, *options], env=env,
+    done = subprocess.run([tool, "--json", *tool_options, launcher, *options], env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
     return done.returncode, done.stdout
 
@@ -27,6 +27,8 @@ def main():
         validator = jsonschema.Draft202012Validator(json.load(f))
     failures = []
     with tempfile.TemporaryDirectory() as root:
+        # The trial's ordinary user must reach the package.
+        os.chmod(root, 0o755)
         home = os.path.join(root, "home")
         os.mkdir(home)
         demo = os.path.join(root, "demo")
@@ -44,9 +46,12 @@ def main():
             ("demo, help", os.path.join(demo, "setup"), ["-help"], 0),
             ("broken", os.path.join(broken, "setup"), [], 1),
             ("no INI", os.path.join(root, "nowhere", "setup"), [], 1),
+            ("demo, trial matrix", os.path.join(demo, "setup"), ["--trial", "--matrix"], 0),
         ]
         for name, path, options, status in cases:
-            rc, out = run_check(tool, path, home, *options)
+            tool_options = [o for o in options if o.startswith("--")]
+            options = [o for o in options if not o.startswith("--")]
+            rc, out = run_check(tool, path, home, *options, tool_options=tool_options)
             try:
                 document = json.loads(out.decode("utf-8"))
                 validator.validate(document)
