@@ -526,6 +526,10 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
   report->user = identity.name.empty() ? std::to_string(identity.uid) : identity.name;
   report->home = identity.home;
   if (!check.iniRead) return cannotRun(report, "the INI file cannot be read");
+  if (check.help) {
+    return cannotRun(report, "the launcher options hold a help form: a run shows the usage "
+                             "and installs nothing");
+  }
 
   SandboxOptions sandboxOptions;
   sandboxOptions.user = identity;
@@ -595,11 +599,10 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
 
 namespace {
 
-const char* const kItemNames[][2] = {
-    {"installer", "installer"},           {"location", "location"},
-    {"agent-directory", "agent dir"},     {"config", "config.ini"},
-    {"installed-packages", "installed.xml"}, {"program", "program"},
-    {"program-silent", "silent program"}, {"agent-run", "agent run"}};
+// The items in the order they are checked.
+const char* const kItemCodes[] = {"installer", "location", "agent-directory", "config",
+                                  "installed-packages", "program", "program-silent",
+                                  "agent-run"};
 
 const TrialItem* findItem(const TrialReport& report, const char* code) {
   for (const TrialItem& item : report.items) {
@@ -622,6 +625,13 @@ std::string indented(const std::string& text, const char* prefix) {
 
 std::string who(const TrialReport& report) {
   return formatText("%s (uid %u)", report.user.c_str(), report.uid);
+}
+
+std::string matrixLine(const std::string& label, const std::vector<std::string>& cells) {
+  std::string line = formatText("%-20s", label.c_str());
+  for (const std::string& cell : cells) line += formatText("  %-20s", cell.c_str());
+  line.erase(line.find_last_not_of(' ') + 1);
+  return line + "\n";
 }
 
 std::string changeLine(const SandboxChange& change) {
@@ -719,19 +729,23 @@ std::string formatTrialText(const std::vector<TrialReport>& trials) {
   std::string out;
   for (const TrialReport& report : trials) out += trialText(report);
   if (trials.size() < 2) return out;
-  out += "\nTrial matrix\n" + formatText("  %-22s", "user");
-  for (const auto& name : kItemNames) out += formatText(" %-14s", name[1]);
-  out += " verdict\n";
+  // One column per user, one row per item: as wide as the users, not the
+  // items.
+  std::vector<std::string> users, verdicts;
   for (const TrialReport& report : trials) {
-    out += formatText("  %-22s", who(report).c_str());
-    for (const auto& name : kItemNames) {
-      const TrialItem* item = findItem(report, name[0]);
-      out += formatText(" %-14s", report.verdict == 2 ? "-" : !item ? "n/a"
-                                  : item->holds ? "ok" : "FAILS");
-    }
-    out += report.verdict == 0 ? " works\n" : report.verdict == 1 ? " fails\n" : " cannot run\n";
+    users.push_back(who(report));
+    verdicts.push_back(report.verdict == 0 ? "works" : report.verdict == 1 ? "fails" : "cannot run");
   }
-  return out;
+  out += "\n" + matrixLine("Trial matrix", users);
+  for (const char* code : kItemCodes) {
+    std::vector<std::string> cells;
+    for (const TrialReport& report : trials) {
+      const TrialItem* item = findItem(report, code);
+      cells.push_back(report.verdict == 2 ? "-" : !item ? "n/a" : item->holds ? "ok" : "FAILS");
+    }
+    out += matrixLine(std::string("  ") + code, cells);
+  }
+  return out + matrixLine("  verdict", verdicts);
 }
 
 std::string formatTrialJson(const std::vector<TrialReport>& trials) {
