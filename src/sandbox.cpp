@@ -5,7 +5,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -15,18 +14,21 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <linux/capability.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "utilities.h"
 
 namespace {
+
+const long kPollNanoseconds = 20L * 1000 * 1000;
 
 // Inside the copy, a root that could load modules, make device nodes, mount
 // or set the clock could still reach the real machine.
@@ -83,7 +85,7 @@ bool receiveFrame(int fd, std::string* frame) {
   // Both ends are this program; a frame is never near this size.
   if (size > (1ULL << 32)) return false;
   frame->assign(size, '\0');
-  return size == 0 || readAll(fd, &(*frame)[0], size);
+  return size == 0 || readAll(fd, frame->data(), size);
 }
 
 std::string failure(const char* what, const std::string& path) {
@@ -473,7 +475,7 @@ void runStep(const SandboxOptions& options, const Sandbox& box, void* context,
       if (!ended) break;
     }
     if (!open && !ended) {
-      struct timespec pause = {0, 20 * 1000 * 1000};
+      struct timespec pause = {0, kPollNanoseconds};
       nanosleep(&pause, nullptr);
     }
   }
@@ -506,37 +508,48 @@ void addChange(std::vector<SandboxChange>* changes, char change, const struct st
 
 // Walks a layer directory; `real` is the path its content stands for.
 // `everythingNew` for a directory the real machine does not have at all.
-void walkLayer(const std::string& dir, const std::string& real, bool everythingNew,
+void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
                bool userNamespace, std::vector<SandboxChange>* changes) {
-  DIR* directory = opendir(dir.c_str());
-  if (!directory) return;
-  std::vector<std::string> names;
-  // One process walks: readdir's shared buffer is safe here.
-  // cppcheck-suppress readdirCalled
-  while (const struct dirent* entry = readdir(directory)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(directory);
-  for (const std::string& name : names) {
-    std::string path = dir + "/" + name;
-    std::string realPath = (real == "/" ? "" : real) + "/" + name;
-    struct stat st, lower;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    bool inLower = !everythingNew && lstat(realPath.c_str(), &lower) == 0;
-    if (S_ISCHR(st.st_mode) && st.st_rdev == 0) {
-      if (inLower) addChange(changes, '-', lower, realPath);
-      continue;
+  struct Pending {
+    std::string dir, real;
+    bool everythingNew;
+  };
+  std::vector<Pending> pending = {{top, topReal == "/" ? "" : topReal, topNew}};
+  while (!pending.empty()) {
+    Pending here = pending.back();
+    pending.pop_back();
+    DIR* directory = opendir(here.dir.c_str());
+    if (!directory) continue;
+    std::vector<std::string> names;
+    // One process walks: readdir's shared buffer is safe here.
+    // cppcheck-suppress readdirCalled
+    while (const struct dirent* entry = readdir(directory)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
     }
-    if (S_ISDIR(st.st_mode)) {
-      bool replaced = inLower && isOpaque(path, userNamespace);
-      if (!inLower || replaced || !S_ISDIR(lower.st_mode)) {
-        addChange(changes, inLower ? '~' : '+', st, realPath);
+    closedir(directory);
+    for (const std::string& name : names) {
+      std::string path = here.dir;
+      path.append("/").append(name);
+      std::string realPath = here.real;
+      realPath.append("/").append(name);
+      struct stat st, lower;
+      if (lstat(path.c_str(), &st) != 0) continue;
+      bool inLower = !here.everythingNew && lstat(realPath.c_str(), &lower) == 0;
+      if (S_ISCHR(st.st_mode) && st.st_rdev == 0) {
+        if (inLower) addChange(changes, '-', lower, realPath);
+        continue;
       }
-      walkLayer(path, realPath, !inLower || replaced, userNamespace, changes);
-      continue;
+      if (S_ISDIR(st.st_mode)) {
+        bool replaced = inLower && isOpaque(path, userNamespace);
+        if (!inLower || replaced || !S_ISDIR(lower.st_mode)) {
+          addChange(changes, inLower ? '~' : '+', st, realPath);
+        }
+        pending.push_back({path, realPath, !inLower || replaced});
+        continue;
+      }
+      addChange(changes, inLower ? '~' : '+', st, realPath);
     }
-    addChange(changes, inLower ? '~' : '+', st, realPath);
   }
 }
 
@@ -561,7 +574,7 @@ void decodeChanges(const std::string& text, std::vector<SandboxChange>* changes)
     SandboxChange c;
     c.change = text[at];
     c.type = text[at + 1];
-    c.size = atoll(text.substr(at + 2, head - at - 2).c_str());
+    c.size = strtoll(text.substr(at + 2, head - at - 2).c_str(), nullptr, 10);
     c.path = text.substr(head + 1, tail - head - 1);
     changes->push_back(c);
     at = tail + 1;
@@ -598,12 +611,12 @@ void collectChanges(const SandboxOptions& options, const Sandbox& box,
   }
   if (top) closedir(top);
   for (const std::string& name : added) {
+    std::string path = root;
+    path.append("/").append(name);
     struct stat st;
-    if (lstat((root + "/" + name).c_str(), &st) != 0) continue;
+    if (lstat(path.c_str(), &st) != 0) continue;
     addChange(changes, '+', st, "/" + name);
-    if (S_ISDIR(st.st_mode)) {
-      walkLayer(root + "/" + name, "/" + name, true, box.userNamespace, changes);
-    }
+    if (S_ISDIR(st.st_mode)) walkLayer(path, "/" + name, true, box.userNamespace, changes);
   }
   walkLayer(root + home, home, true, box.userNamespace, changes);
 }

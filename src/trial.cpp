@@ -3,18 +3,18 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "commands.h"
 #include "probe.h"
@@ -26,6 +26,7 @@
 namespace {
 
 const int kInstallerSeconds = 300;
+const long kPollNanoseconds = 20L * 1000 * 1000;
 const int kStepSeconds = 60;
 const unsigned kOrdinaryUid = 65534;
 const size_t kOutputLines = 20;
@@ -51,6 +52,11 @@ Fields parseFields(const std::string& text) {
     at = line + 1 + size;
   }
   return fields;
+}
+
+// Steps write the numbers: a text that is none is a step that failed.
+int number(const std::string& text) {
+  return static_cast<int>(strtol(text.c_str(), nullptr, 10));
 }
 
 std::string field(const Fields& fields, const std::string& key) {
@@ -135,6 +141,7 @@ int runCaptured(const std::string& path, const std::vector<std::string>& argv, i
   struct timespec start, now;
   clock_gettime(CLOCK_MONOTONIC, &start);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   pid_t child = fork();
@@ -164,7 +171,7 @@ int runCaptured(const std::string& path, const std::vector<std::string>& argv, i
       waitpid(child, &status, 0);
       return -1;
     }
-    struct timespec pause = {0, 20 * 1000 * 1000};
+    struct timespec pause = {0, kPollNanoseconds};
     nanosleep(&pause, nullptr);
   }
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
@@ -439,7 +446,7 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
     return item;
   }
   report->installerRan = true;
-  report->installerStatus = atoi(field(fields, "status").c_str());
+  report->installerStatus = number(field(fields, "status"));
   report->installerOutput = field(fields, "output");
   int rc = report->installerStatus;
   item.holds = rc == 0;
@@ -584,8 +591,8 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
   report->agentStarted = field(probed, "agentStarted") == "1";
   report->agentArgv = listOf(probed, "agentArgv");
   report->agentRunning = field(probed, "agentRunning") == "1";
-  report->agentStatus = atoi(field(probed, "agentStatus").c_str());
-  report->agentSeconds = atof(field(probed, "agentSeconds").c_str());
+  report->agentStatus = number(field(probed, "agentStatus"));
+  report->agentSeconds = strtod(field(probed, "agentSeconds").c_str(), nullptr);
   report->agentOutput = field(probed, "agentOutput");
   pointToWrittenLocation(report, field(located, "keyFile"));
   report->verdict = 0;
