@@ -429,7 +429,9 @@ double now() {
 }
 
 // Runs one step, collecting its output until it ends or its time is up.
-void runStep(const SandboxOptions& options, const Sandbox& box, void* context,
+// The caller never speaks during a step: anything on `control` then means
+// it is gone, and the step is ended at once.
+void runStep(const SandboxOptions& options, const Sandbox& box, void* context, int control,
              SandboxStep step, bool asUser, const std::string& input, int seconds,
              std::string* output, int* status) {
   int pipeFds[2];
@@ -455,9 +457,11 @@ void runStep(const SandboxOptions& options, const Sandbox& box, void* context,
   int wstatus = 0;
   char buffer[4096];
   while (!ended) {
+    struct pollfd caller = {control, POLLIN, 0};
+    bool callerGone = poll(&caller, 1, 0) > 0;
     if (waitpid(child, &wstatus, WNOHANG) == child) {
       ended = true;
-    } else if (now() >= deadline) {
+    } else if (now() >= deadline || callerGone) {
       kill(child, SIGKILL);
       waitpid(child, &wstatus, 0);
       ended = true;
@@ -631,7 +635,7 @@ void collectChanges(const SandboxOptions& options, const Sandbox& box,
       memcpy(&request, frame.data() + 1, sizeof request);
       std::string input = frame.substr(1 + sizeof request), output;
       int status = 0;
-      runStep(options, box, context, request.step, request.asUser != 0, input,
+      runStep(options, box, context, control, request.step, request.asUser != 0, input,
               request.seconds, &output, &status);
       std::string reply(reinterpret_cast<const char*>(&status), sizeof status);
       if (!sendFrame(control, reply + output)) break;
@@ -669,18 +673,22 @@ bool enterUserNamespace(std::string* why) {
   return true;
 }
 
-// The keeper: owns the namespaces, and ends with their first process.
+const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+
+// The keeper: owns the namespaces, and removes the scratch directory once
+// their first process has ended. It outlives a caller that is stopped or
+// killed: the first process sees the control socket close and ends
+// everything, and the keeper then cleans up.
 [[noreturn]] void keep(const SandboxOptions& options, const Sandbox& box, void* context,
-                       int control, pid_t caller) {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != caller) _exit(1);
+                       int control) {
+  for (int stop : kStopSignals) signal(stop, SIG_IGN);
   std::string why;
   if (box.userNamespace && !enterUserNamespace(&why)) {
     sendFrame(control, "F" + why);
     _exit(1);
   }
-  if (unshare(CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS) != 0) {
-    sendFrame(control, "F" + failure("cannot make private namespaces", "(mount, PID, IPC, UTS)") +
+  if (unshare(CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS) != 0) {
+    sendFrame(control, "F" + failure("cannot make private namespaces", "(PID, IPC, UTS)") +
                            (errno == EPERM ? ": run as root" : ""));
     _exit(1);
   }
@@ -692,6 +700,14 @@ bool enterUserNamespace(std::string* why) {
   if (first == 0) {
     // Its parent lies outside its PID namespace: getppid() says 0 here.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int stop : kStopSignals) signal(stop, SIG_DFL);
+    // Its own mount namespace: the keeper's stays as the machine's, so that
+    // it can remove the scratch directory.
+    if (unshare(CLONE_NEWNS) != 0) {
+      sendFrame(control, "F" + failure("cannot make a private mount namespace", "") +
+                             (errno == EPERM ? ": run as root" : ""));
+      _exit(1);
+    }
     CopyLayout layout;
     if (!buildCopy(options, box, &layout, &why)) {
       sendFrame(control, "F" + why);
@@ -704,6 +720,7 @@ bool enterUserNamespace(std::string* why) {
   int status = 0;
   while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
   }
+  rmdir(box.scratch.c_str());
   _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
@@ -729,12 +746,11 @@ int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
     box->scratch.clear();
     return -1;
   }
-  pid_t caller = getpid();
   fflush(nullptr);
   pid_t keeper = fork();
   if (keeper == 0) {
     close(pair[0]);
-    keep(options, *box, context, pair[1], caller);
+    keep(options, *box, context, pair[1]);
   }
   close(pair[1]);
   box->control = pair[0];
@@ -778,15 +794,16 @@ int sandboxChanges(Sandbox* box, std::vector<SandboxChange>* changes) {
 }
 
 void sandboxTearDown(Sandbox* box) {
+  std::string reply;
   if (box->control >= 0) {
-    std::string reply;
     // The first process answers once everything inside has ended.
     if (sendFrame(box->control, "E")) receiveFrame(box->control, &reply);
     close(box->control);
     box->control = -1;
   }
   if (box->keeper > 0) {
-    kill(box->keeper, SIGKILL);
+    // A sandbox that no longer answers ends with its keeper.
+    if (reply != "ended") kill(box->keeper, SIGKILL);
     while (waitpid(box->keeper, nullptr, 0) < 0 && errno == EINTR) {
     }
     box->keeper = -1;

@@ -190,6 +190,7 @@ int locateStep(void* context, const std::string&, int out) {
   std::string text;
   put(&text, "keyFile", trace.keyFile);
   put(&text, "location", agent.refLocation);
+  put(&text, "done", "1");
   writeOut(out, text);
   return 0;
 }
@@ -212,6 +213,7 @@ int cleanStep(void*, const std::string& input, int out) {
       nftw(location.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) == 0) {
     put(&text, "hidden", location);
   }
+  put(&text, "done", "1");
   writeOut(out, text);
   return 0;
 }
@@ -222,7 +224,8 @@ int installStep(void* context, const std::string&, int out) {
   std::string text;
   if (check.ini.iniInstallerLocation.empty()) {
     put(&text, "installer", "none");
-    writeOut(out, text);
+    put(&text, "done", "1");
+  writeOut(out, text);
     return 0;
   }
   InstallerCommand installer;
@@ -233,7 +236,8 @@ int installStep(void* context, const std::string&, int out) {
                                  : installer.InstallerProgram;
   if (!isFileExist(image)) {
     put(&text, "installer", "missing");
-    writeOut(out, text);
+    put(&text, "done", "1");
+  writeOut(out, text);
     return 0;
   }
   int capture = memfd_create("installer-output", MFD_CLOEXEC);
@@ -255,6 +259,7 @@ int installStep(void* context, const std::string&, int out) {
   put(&text, "status", std::to_string(rc));
   if (capture >= 0) put(&text, "output", firstLines(capture));
   if (rc == 255) put(&text, "cannotStart", startProblem(installer.InstallerProgram));
+  put(&text, "done", "1");
   writeOut(out, text);
   return 0;
 }
@@ -343,7 +348,8 @@ int probeStep(void* context, const std::string&, int out) {
             "write location=<agent directory> into " + trace.keyFile);
   }
   if (!hasLocation) {
-    writeOut(out, text);
+    put(&text, "done", "1");
+  writeOut(out, text);
     return 0;
   }
   struct stat st;
@@ -395,6 +401,7 @@ int probeStep(void* context, const std::string&, int out) {
   } else {
     startAgent(check, settings, agent, trial.agentSeconds, &text);
   }
+  put(&text, "done", "1");
   writeOut(out, text);
   return 0;
 }
@@ -558,6 +565,7 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
     return cannotRun(report, trim(output));
   }
   Fields located = parseFields(output);
+  answered = answered && field(located, "done") == "1";
   std::string cleanInput;
   put(&cleanInput, "keyFile", field(located, "keyFile"));
   put(&cleanInput, "location", field(located, "location"));
@@ -574,7 +582,10 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
   answered = answered && sandboxRun(&box, probeStep, true, "",
                                     options.agentSeconds + kStepSeconds, &output, &status) == 0;
   sandboxTearDown(&box);
-  if (!answered) return cannotRun(report, "the throwaway copy of this machine stopped answering");
+  if (!answered) {
+    return cannotRun(report, "the throwaway copy of this machine stopped answering, or a "
+                             "step in it was stopped");
+  }
 
   for (const SandboxChange& change : after) {
     bool old = false;
@@ -585,6 +596,9 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
             [](const SandboxChange& a, const SandboxChange& b) { return a.path < b.path; });
   report->items.push_back(installerItem(installed, installStatus, report));
   Fields probed = parseFields(output);
+  if (field(probed, "done") != "1") {
+    return cannotRun(report, formatText("the trial was stopped before it ended (status %d)", status));
+  }
   readItems(probed, report);
   report->agentLocation = field(probed, "location");
   report->agentVersion = field(probed, "version");
