@@ -219,7 +219,28 @@ bool buildDev(const std::string& root, std::string* why) {
 struct CopyLayout {
   std::vector<std::string> overlaid;  // top-level directories with a layer
   std::vector<std::string> original;  // every top-level name of the machine
+  std::string keptInHome;  // the package, shown in the scratch home
 };
+
+// The mode that gives the caller what it may do in a directory of the real
+// machine, on a directory the caller owns: in a user namespace the real
+// owner often cannot be mapped, and owning the copy must not open it.
+mode_t modeForCaller(const struct stat& st) {
+  mode_t mode = st.st_mode & 07777;
+  if (st.st_uid == getuid()) return mode;
+  mode_t granted = st.st_gid == getgid() ? (mode & 070) >> 3 : mode & 07;
+  return (mode & ~static_cast<mode_t>(0700)) | (granted << 6);
+}
+
+// `path` takes the owner and mode of the real directory `st` describes, or
+// in a user namespace the caller's share of it.
+bool takeOwnerAndMode(const std::string& path, const struct stat& st, bool userNamespace) {
+  if (!userNamespace) {
+    return chown(path.c_str(), st.st_uid, st.st_gid) == 0 &&
+           chmod(path.c_str(), st.st_mode & 07777) == 0;
+  }
+  return chmod(path.c_str(), modeForCaller(st)) == 0;
+}
 
 bool isSpecialTop(const std::string& name) {
   return name == "proc" || name == "sys" || name == "dev" || name == "run";
@@ -254,15 +275,16 @@ bool copyTopEntry(const std::string& scratch, const std::string& name, bool user
     }
     return true;
   }
-  if (!makeDir(inside, st.st_mode & 07777)) {
+  if (!makeDir(inside, 0755) || !takeOwnerAndMode(inside, st, userNamespace)) {
     *why = failure("cannot create", inside);
     return false;
   }
-  // Where the user namespace cannot map the owner, the directory stays ours.
-  if (chown(inside.c_str(), st.st_uid, st.st_gid) == 0) chmod(inside.c_str(), st.st_mode & 07777);
   if (isSpecialTop(name)) return true;
+  // The overlay's top directory is the upper layer's: it must allow what
+  // the real one allows, /tmp's sticky bit and /root's privacy included.
   std::string upper = scratch + "/upper/" + name, work = scratch + "/work/" + name;
-  if (!makeDir(upper, 0755) || !makeDir(work, 0700)) {
+  if (!makeDir(upper, 0755) || !makeDir(work, 0700) ||
+      !takeOwnerAndMode(upper, st, userNamespace)) {
     *why = failure("cannot create", upper);
     return false;
   }
@@ -297,9 +319,11 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     return false;
   }
   std::string root = scratch + "/root";
-  if (!makeDir(scratch + "/upper", 0755) || !makeDir(scratch + "/work", 0700) ||
-      !makeDir(root, 0755) ||
-      mount("tmpfs", root.c_str(), "tmpfs", 0, "mode=0755") != 0) {
+  struct stat realRoot;
+  if (stat("/", &realRoot) != 0 || !makeDir(scratch + "/upper", 0755) ||
+      !makeDir(scratch + "/work", 0700) || !makeDir(root, 0755) ||
+      mount("tmpfs", root.c_str(), "tmpfs", 0, "mode=0755") != 0 ||
+      !takeOwnerAndMode(root, realRoot, box.userNamespace)) {
     *why = failure("cannot create the root of the copy in", scratch);
     return false;
   }
@@ -357,6 +381,16 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
       mount("tmpfs", home.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, homeOptions.c_str()) != 0) {
     *why = failure("cannot make a scratch home directory at", user.home);
     return false;
+  }
+  // A package in the home directory stays reachable in the empty one.
+  std::string keep = options.keepDir;
+  while (keep.size() > 1 && keep.back() == '/') keep.pop_back();
+  if (keep.compare(0, user.home.size() + 1, user.home + "/") == 0) {
+    if (!makeDirs(root + keep, 0755) || !bindReadOnly(keep, root + keep, true)) {
+      *why = failure("cannot show the package in the scratch home directory:", keep);
+      return false;
+    }
+    layout->keptInHome = keep;
   }
   return true;
 }
@@ -512,8 +546,11 @@ void addChange(std::vector<SandboxChange>* changes, char change, const struct st
 
 // Walks a layer directory; `real` is the path its content stands for.
 // `everythingNew` for a directory the real machine does not have at all.
+// `skip`, when given, is the sandbox's own: left out, and so are the
+// directories above it.
 void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
-               bool userNamespace, std::vector<SandboxChange>* changes) {
+               bool userNamespace, std::vector<SandboxChange>* changes,
+               const std::string& skip = std::string()) {
   struct Pending {
     std::string dir, real;
     bool everythingNew;
@@ -538,7 +575,8 @@ void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
       std::string realPath = here.real;
       realPath.append("/").append(name);
       struct stat st, lower;
-      if (lstat(path.c_str(), &st) != 0) continue;
+      if (lstat(path.c_str(), &st) != 0 || realPath == skip) continue;
+      bool above = !skip.empty() && skip.compare(0, realPath.size() + 1, realPath + "/") == 0;
       bool inLower = !here.everythingNew && lstat(realPath.c_str(), &lower) == 0;
       if (S_ISCHR(st.st_mode) && st.st_rdev == 0) {
         if (inLower) addChange(changes, '-', lower, realPath);
@@ -546,7 +584,7 @@ void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
       }
       if (S_ISDIR(st.st_mode)) {
         bool replaced = inLower && isOpaque(path, userNamespace);
-        if (!inLower || replaced || !S_ISDIR(lower.st_mode)) {
+        if (!above && (!inLower || replaced || !S_ISDIR(lower.st_mode))) {
           addChange(changes, inLower ? '~' : '+', st, realPath);
         }
         pending.push_back({path, realPath, !inLower || replaced});
@@ -622,7 +660,7 @@ void collectChanges(const SandboxOptions& options, const Sandbox& box,
     addChange(changes, '+', st, "/" + name);
     if (S_ISDIR(st.st_mode)) walkLayer(path, "/" + name, true, box.userNamespace, changes);
   }
-  walkLayer(root + home, home, true, box.userNamespace, changes);
+  walkLayer(root + home, home, true, box.userNamespace, changes, layout.keptInHome);
 }
 
 [[noreturn]] void serve(const SandboxOptions& options, const Sandbox& box,

@@ -236,6 +236,7 @@ int installStep(void* context, const std::string&, int out) {
                                  : installer.InstallerProgram;
   if (!isFileExist(image)) {
     put(&text, "installer", "missing");
+    put(&text, "why", startProblem(image));
     put(&text, "done", "1");
   writeOut(out, text);
     return 0;
@@ -439,10 +440,14 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
     return item;
   }
   if (kind == "missing") {
+    std::string why = field(fields, "why");
     item.detail = "the installer " +
                   (report->installerArgv.empty() ? std::string() : report->installerArgv[0]) +
-                  " does not exist";
-    item.fix = "put the installer there, or correct LOCATION";
+                  ": " + why;
+    item.fix = why == "a directory on the path cannot be searched"
+                   ? "let every user reach the package (chmod -R a+rX on its directory "
+                     "and on the directories above it)"
+                   : "put the installer there, or correct LOCATION";
     return item;
   }
   if (kind != "ran") {

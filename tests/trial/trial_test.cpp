@@ -2,6 +2,7 @@
 // demo package and a real Java runtime, each run in the throwaway copy; and
 // after each, proof that the real machine kept nothing of it.
 #include <dirent.h>
+#include <ftw.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -144,7 +145,7 @@ TEST_F(TrialTest, TheDemoPackageWorksAsRootAndAsAnOrdinaryUser) {
 struct BrokenCase {
   const char* name;
   std::string agentBody, version, keyFile;
-  bool writesPackages, crlf;
+  bool writesPackages, crlf, privatePackage;
   const char* as;
   const char* item;
   const char* detail;
@@ -157,6 +158,7 @@ class BrokenTest : public TrialTest, public ::testing::WithParamInterface<Broken
 TEST_P(BrokenTest, MarksTheItemWithItsFix) {
   const BrokenCase& c = GetParam();
   writeShellInstaller(c.agentBody, c.version, c.keyFile, c.writesPackages);
+  if (c.privatePackage) chmod(root.c_str(), 0700);
   if (c.crlf) {
     std::string text = readFile(pkgDir + "/installer/install"), crlf;
     for (char ch : text) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
@@ -173,19 +175,22 @@ TEST_P(BrokenTest, MarksTheItemWithItsFix) {
 INSTANTIATE_TEST_SUITE_P(
     Trial, BrokenTest,
     ::testing::Values(
-        BrokenCase{"machine_location", "exit 0", "1.0.0", "/etc/quorvin/agent.key", true, false,
+        BrokenCase{"machine_location", "exit 0", "1.0.0", "/etc/quorvin/agent.key", true, false, false,
                    "--as-root", "location", "the installer wrote /etc/quorvin/agent.key instead",
                    "write the location into /root/.quorvin/agent.key"},
         BrokenCase{"no_installed_xml", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", false,
-                   false, "--as-user", "installed-packages", "installed.xml does not exist",
+                   false, false, "--as-user", "installed-packages", "installed.xml does not exist",
                    "write <package id='com.telvane.quorvin.agent' version='1.0.0'/>"},
-        BrokenCase{"lower_version", "exit 0", "0.9.0", "$HOME/.quorvin/agent.key", true, false,
+        BrokenCase{"lower_version", "exit 0", "0.9.0", "$HOME/.quorvin/agent.key", true, false, false,
                    "--as-user", "installed-packages", "version 0.9.0, lower than the required 1.0.0",
                    "install an agent of version 1.0.0 or later"},
-        BrokenCase{"crlf_installer", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, true,
+        BrokenCase{"crlf_installer", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, true, false,
                    "--as-user", "installer", "carriage return", "save "},
-        BrokenCase{"agent_exits_3", "exit 3", "1.0.0", "$HOME/.quorvin/agent.key", true, false,
-                   "--as-user", "agent-run", "exited with 3", "see its output"}),
+        BrokenCase{"agent_exits_3", "exit 3", "1.0.0", "$HOME/.quorvin/agent.key", true, false, false,
+                   "--as-user", "agent-run", "exited with 3", "see its output"},
+        BrokenCase{"private_package", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, false,
+                   true, "--as-user", "installer", "a directory on the path cannot be searched",
+                   "let every user reach the package"}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TrialTest, AnAgentThatStaysUpIsEndedWithEverythingItStarted) {
@@ -240,6 +245,19 @@ TEST_F(TrialTest, AJavaAgentStartsFromADirectoryWithABlank) {
   EXPECT_NE(std::string::npos, r.out.find("argv[2] = \"/nonexistent/quorvin agent/eclipse/startup.jar\"\n"))
       << r.out;
   EXPECT_NE(std::string::npos, r.out.find("| java agent: started")) << r.out;
+}
+
+// The home directory is empty in the trial, all but the package in it.
+TEST_F(TrialTest, APackageInTheHomeDirectoryStaysReachable) {
+  std::string mine = "/root/" + token;
+  pkgDir = mine + "/pkg";
+  mkdirs(pkgDir);
+  writeShellInstaller();
+  Result r = trial({"--trial", "--as-root"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ(std::string::npos, r.out.find("created  " + mine)) << r.out;
+  nftw(mine.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); },
+       16, FTW_DEPTH | FTW_PHYS);
 }
 
 // Without root the trial runs in a user namespace, as the caller only.
