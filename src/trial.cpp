@@ -54,7 +54,7 @@ Fields parseFields(const std::string& text) {
   return fields;
 }
 
-// Steps write the numbers: a text that is none is a step that failed.
+// A number a step wrote.
 int number(const std::string& text) {
   return static_cast<int>(strtol(text.c_str(), nullptr, 10));
 }
@@ -120,6 +120,54 @@ std::string firstLines(int fd) {
   return text.substr(0, std::min(at, kOutputBytes));
 }
 
+// A program's output, kept up to kOutputBytes: a helper process reads all
+// of it, so that a program that writes without end neither blocks nor
+// fills the memory.
+struct Capture {
+  int input = -1;  // the programs write here
+  int kept = -1;   // what the helper kept
+  pid_t helper = -1;
+};
+
+bool startCapture(Capture* capture) {
+  int pipeFds[2];
+  capture->kept = memfd_create("output", MFD_CLOEXEC);
+  if (capture->kept < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  capture->helper = fork();
+  if (capture->helper == 0) {
+    close(pipeFds[1]);
+    char buffer[4096];
+    size_t kept = 0;
+    ssize_t got;
+    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+      size_t take = std::min(static_cast<size_t>(got > 0 ? got : 0), kOutputBytes - kept);
+      if (take > 0 && write(capture->kept, buffer, take) == static_cast<ssize_t>(take)) kept += take;
+    }
+    _exit(0);
+  }
+  close(pipeFds[0]);
+  capture->input = pipeFds[1];
+  return capture->helper > 0;
+}
+
+// The first lines the programs wrote. Programs they left running may hold
+// the pipe open: the helper gets a moment for what is written, no more.
+std::string endCapture(Capture* capture) {
+  if (capture->input >= 0) close(capture->input);
+  for (int wait = 0; capture->helper > 0 && wait < 10; ++wait) {
+    if (waitpid(capture->helper, nullptr, WNOHANG) == capture->helper) capture->helper = -1;
+    struct timespec pause = {0, kPollNanoseconds};
+    if (capture->helper > 0) nanosleep(&pause, nullptr);
+  }
+  if (capture->helper > 0) {
+    kill(capture->helper, SIGKILL);
+    waitpid(capture->helper, nullptr, 0);
+  }
+  std::string text = capture->kept >= 0 ? firstLines(capture->kept) : std::string();
+  if (capture->kept >= 0) close(capture->kept);
+  return text;
+}
+
 // Why this user cannot start `path` as a program; "" when nothing is
 // visibly wrong.
 std::string startProblem(const std::string& path) {
@@ -148,8 +196,10 @@ int runCaptured(const std::string& path, const std::vector<std::string>& argv, i
   if (child == 0) {
     // Its own process group, so that everything it started ends with it.
     setpgid(0, 0);
-    dup2(capture, 1);
-    dup2(capture, 2);
+    if (capture >= 0) {
+      dup2(capture, 1);
+      dup2(capture, 2);
+    }
     execv(path.c_str(), args.data());
     dprintf(2, "cannot start %s: %s\n", path.c_str(), strerror(errno));
     _exit(255);
@@ -241,12 +291,13 @@ int installStep(void* context, const std::string&, int out) {
   writeOut(out, text);
     return 0;
   }
-  int capture = memfd_create("installer-output", MFD_CLOEXEC);
-  int savedOut = dup(1), savedErr = dup(2);
+  Capture capture;
+  bool capturing = startCapture(&capture);
+  int savedOut = fcntl(1, F_DUPFD_CLOEXEC, 3), savedErr = fcntl(2, F_DUPFD_CLOEXEC, 3);
   fflush(nullptr);
-  if (capture >= 0) {
-    dup2(capture, 1);
-    dup2(capture, 2);
+  if (capturing) {
+    dup2(capture.input, 1);
+    dup2(capture.input, 2);
   }
   // The launcher's own way of running it: same vector, same environment
   // and language rule, waited for.
@@ -258,7 +309,7 @@ int installStep(void* context, const std::string&, int out) {
   dup2(savedErr, 2);
   put(&text, "installer", "ran");
   put(&text, "status", std::to_string(rc));
-  if (capture >= 0) put(&text, "output", firstLines(capture));
+  put(&text, "output", endCapture(&capture));
   if (rc == 255) put(&text, "cannotStart", startProblem(installer.InstallerProgram));
   put(&text, "done", "1");
   writeOut(out, text);
@@ -293,16 +344,18 @@ void startAgent(const CheckReport& check, const Settings& settings, const AgentI
   AgentCommand command;
   createAgentArgList(check.ini, check.cmd, settings, agent, &command);
   putList(text, "agentArgv", command.agentArglist);
-  int capture = memfd_create("agent-output", MFD_CLOEXEC);
+  Capture capture;
+  startCapture(&capture);
   bool running = false;
   double took = 0;
-  int rc = runCaptured(command.AgentProgram, command.agentArglist, capture < 0 ? 1 : capture,
-                       seconds, &running, &took);
+  int rc = runCaptured(command.AgentProgram, command.agentArglist, capture.input, seconds,
+                       &running, &took);
+  std::string output = endCapture(&capture);
   put(text, "agentStarted", "1");
   put(text, "agentRunning", running ? "1" : "0");
   put(text, "agentStatus", std::to_string(rc));
   put(text, "agentSeconds", formatText("%.1f", took));
-  if (capture >= 0) put(text, "agentOutput", firstLines(capture));
+  put(text, "agentOutput", output);
   if (running) {
     putItem(text, "agent-run", true,
             formatText("still running after %d s; the trial ended it", seconds), "");
