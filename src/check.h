@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "checkIdentity.h"
 #include "probe.h"
 #include "records.h"
 
@@ -49,7 +50,19 @@ struct CheckLook {
   std::string why;    // why nothing was found
 };
 
+// A file the launcher reads after the installer has ended with 0, and what
+// it must hold for the agent to be found and started.
+struct CheckExpectation {
+  std::string path;
+  std::string holds;
+};
+
 struct CheckReport {
+  // Set by the caller: whom the run is explained for, and whether as on a
+  // machine where no agent is installed.
+  CheckIdentity identity;
+  bool clean = false;
+
   std::vector<std::string> launcherArgs;
   LauncherInfo info;
   std::string iniPath;
@@ -72,11 +85,15 @@ struct CheckReport {
   bool agentPredicted = false;  // shown for "<agent directory>" after install
   AgentCommand agentCommand;
   bool agentWaited = false;     // a child that is waited for, else exec
+  std::vector<CheckExpectation> contract;  // when the installer runs
 
   // How the run ends as far as it can be known here: a status, or -1 when
   // the agent's or the installer's own status decides.
   int endStatus = -1;
   std::string endText;
+  // The run cannot succeed: what a user would see, and what mends it.
+  bool runFails = false;
+  std::string failFix;
 };
 
 // The line of the INI file that last set each key; a key that is not there

@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "commands.h"
+#include "utilities.h"
 
 namespace {
+
+const char kNotExecutable[] = "not executable";
 
 void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
   const IniSettings& ini = report->ini;
@@ -27,7 +30,7 @@ void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
   InstallerCommand installer;
   createAgtInstallerArgList(report->info, ini, report->cmd, report->settings, &installer);
   if (isMSIFile(ini.iniInstallerLocation)) {
-    std::string why = fileProblem(installer.msiFile);
+    std::string why = fileProblem(*report, installer.msiFile);
     if (!why.empty()) {
       addProblem(report, iniPath, line, CHECK_ERROR, "installer-missing",
                  "the installer package " + installer.msiFile + ": " + why,
@@ -41,15 +44,19 @@ void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
     }
     return;
   }
-  std::string why = programProblem(installer.InstallerProgram);
+  const std::string& program = installer.InstallerProgram;
+  std::string why = programProblem(*report, program);
   if (why.empty()) return;
-  const char* code = "installer-missing";
-  std::string fix = "put the installer there, or correct LOCATION";
-  if (why == "not a regular file") {
+  const char* code = "installer-cannot-start";
+  std::string fix = startFix(program, why);
+  if (!isFileExist(program)) {
+    code = "installer-missing";
+    fix = "put the installer there, or correct LOCATION";
+  } else if (why == "not a regular file") {
     code = "installer-not-file";
-  } else if (why == "not executable") {
+    fix = "put the installer there, or correct LOCATION";
+  } else if (why == kNotExecutable) {
     code = "installer-not-executable";
-    fix = "chmod 755 " + installer.InstallerProgram;
   }
   addProblem(report, iniPath, line, CHECK_ERROR, code,
              "the installer " + installer.InstallerProgram + ": " + why, fix);
@@ -58,7 +65,7 @@ void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
 void checkInputFile(const KeyLines& keyLine, CheckReport* report) {
   const std::string& inputFile = report->settings.inputFile;
   if (inputFile.empty()) return;
-  std::string why = fileProblem(inputFile);
+  std::string why = fileProblem(*report, inputFile);
   if (why.empty()) return;
   bool fromOption = !report->cmd.argInputFile.empty();
   addProblem(report, fromOption ? std::string() : report->iniPath,
@@ -70,7 +77,8 @@ void checkInputFile(const KeyLines& keyLine, CheckReport* report) {
 }
 
 // INI files beside the launcher that belong to other launcher names.
-std::vector<std::string> otherIniNames(const std::string& dir) {
+std::vector<std::string> otherIniNames(const CheckReport& report,
+                                       const std::string& dir) {
   std::vector<std::string> names;
   DIR* directory = opendir(dir.empty() ? "." : dir.c_str());
   if (!directory) return names;
@@ -79,7 +87,7 @@ std::vector<std::string> otherIniNames(const std::string& dir) {
   while (const struct dirent* entry = readdir(directory)) {
     std::string name = entry->d_name;
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0 &&
-        fileProblem(dir + name).empty()) {
+        fileProblem(report, dir + name).empty()) {
       names.push_back(name);
     }
   }
@@ -90,37 +98,51 @@ std::vector<std::string> otherIniNames(const std::string& dir) {
 
 }  // namespace
 
-std::string fileProblem(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return strerror(errno);
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (access(path.c_str(), R_OK) != 0) return strerror(errno);
-  return std::string();
+std::string fileProblem(const CheckReport& report, const std::string& path) {
+  return readProblem(report.identity, path);
 }
 
-std::string programProblem(const std::string& path) {
+std::string programProblem(const CheckReport& report, const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return strerror(errno);
   if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (access(path.c_str(), X_OK) != 0) return "not executable";
-  return std::string();
+  if (!isExecutableBy(report.identity, path)) return kNotExecutable;
+  return runProblem(report.identity, path);
+}
+
+std::string startFix(const std::string& path, const std::string& why) {
+  if (why == kNotExecutable) return "chmod 755 " + path;
+  if (why.find("carriage return") != std::string::npos) {
+    return "save " + path + " with \\n line ends (sed -i 's/\\r$//' " + path + ")";
+  }
+  if (why.find("interpreter") != std::string::npos) {
+    return "name an interpreter that exists on the users' machines in the #! line "
+           "(e.g. #!/bin/sh)";
+  }
+  if (why.find("format") != std::string::npos) {
+    return "a program for this machine, or a script that begins with a #! line";
+  }
+  if (why.find("read") != std::string::npos || why.find("search") != std::string::npos) {
+    return "chmod a+rX along the package (it was perhaps unpacked with umask 077)";
+  }
+  return "a program the users can start at " + path;
 }
 
 void checkLauncherFile(CheckReport* report) {
   const std::string& launcherPath = report->info.launcherFullPath;
-  std::string why = programProblem(launcherPath);
+  std::string why = programProblem(*report, launcherPath);
   if (why.empty()) return;
-  bool executable = why == "not executable";
+  bool missing = !isFileExist(launcherPath) || why == "not a regular file";
   addProblem(report, launcherPath, 0, CHECK_ERROR,
-             executable ? "launcher-not-executable" : "launcher-missing",
+             missing ? "launcher-missing" : "launcher-not-executable",
              "the launcher " + launcherPath + ": " + why,
-             executable ? "chmod 755 " + launcherPath : "copy the launcher program there");
+             missing ? "copy the launcher program there" : startFix(launcherPath, why));
 }
 
 void checkIniMissing(CheckReport* report) {
   const LauncherInfo& info = report->info;
   std::string expected = info.launcherName + ".ini";
-  std::vector<std::string> others = otherIniNames(info.launcherDir);
+  std::vector<std::string> others = otherIniNames(*report, info.launcherDir);
   if (!others.empty()) {
     const std::string& other = others[0];
     std::string otherName = other.substr(0, other.size() - 4);
@@ -133,9 +155,18 @@ void checkIniMissing(CheckReport* report) {
     return;
   }
   addProblem(report, report->iniPath, 0, CHECK_ERROR, "ini-missing",
-             "the INI file cannot be read: " + fileProblem(report->iniPath) +
+             "the INI file cannot be read: " + fileProblem(*report, report->iniPath) +
                  "; every run ends with status 1",
              expected + " beside " + info.launcherFile);
+}
+
+void checkIniUnreadable(const std::string& why, CheckReport* report) {
+  addProblem(report, report->iniPath, 0, CHECK_ERROR, "ini-not-readable",
+             "the INI file cannot be read by " + identityText(report->identity) +
+                 ": " + why + "; every run ends with status 1",
+             "chmod a+r " + report->iniPath +
+                 ", and a+x on the directories above it (a package unpacked "
+                 "with umask 077 keeps other users out)");
 }
 
 void checkPackageFiles(const KeyLines& keyLine, CheckReport* report) {

@@ -17,7 +17,20 @@ std::vector<std::string> headerTexts() {
   return texts;
 }
 
-// Blanks around a value that change what the launcher makes of it.
+// Keys whose value is a path or a program: every byte of it counts.
+bool isPathKey(const std::string& key) {
+  static const char* const kPathKeys[] = {"LOCATION", "LOCATION_KEY", "LOCATION_FILE",
+                                          "LAUNCHER", "LAUNCHER_SILENT", "INPUT_FILE",
+                                          "APPDATALOCATION"};
+  for (const char* name : kPathKeys) {
+    if (key == name) return true;
+  }
+  return false;
+}
+
+// Blanks around a value that change what the launcher makes of it. An
+// argument may hold blanks on purpose; anywhere else they are invisible in
+// the file yet part of what the launcher reads.
 void checkValueBlanks(const IniLine& line, CheckReport* report) {
   std::string bare = trim(line.value);
   if (bare == line.value || line.key == "MODE") return;
@@ -29,9 +42,24 @@ void checkValueBlanks(const IniLine& line, CheckReport* report) {
                                   shown(bare)
                             : "the blanks are part of the value " +
                                   shown(line.value);
-  addProblem(report, report->iniPath, line.lineNumber, CHECK_WARNING, "blank-value",
+  addProblem(report, report->iniPath, line.lineNumber,
+             line.key == "ARG" ? CHECK_WARNING : CHECK_ERROR, "blank-value",
              "blanks around the value of " + line.key + ": " + meaning,
              line.key + "=" + bare);
+}
+
+// Quotes around a path: no shell removes them, so they become part of it.
+void checkValueQuotes(const IniLine& line, CheckReport* report) {
+  std::string bare = trim(line.value);
+  if (!isPathKey(line.key) || bare.size() < 2 || (bare[0] != '"' && bare[0] != '\'') ||
+      bare.back() != bare[0]) {
+    return;
+  }
+  addProblem(report, report->iniPath, line.lineNumber, CHECK_ERROR, "quoted-value",
+             "the quotes around the value of " + line.key +
+                 " are part of it: the launcher reads the path " + shown(line.value) +
+                 ", quote characters included",
+             line.key + "=" + bare.substr(1, bare.size() - 2));
 }
 
 void checkKeyLine(const IniLine& line, KeyLines* firstLine, KeyLines* keyLine,
@@ -52,13 +80,14 @@ void checkKeyLine(const IniLine& line, KeyLines* firstLine, KeyLines* keyLine,
   }
   (*keyLine)[line.key] = line.lineNumber;
   checkValueBlanks(line, report);
+  checkValueQuotes(line, report);
 }
 
 void checkUnknownKey(const IniLine& line, CheckReport* report) {
   const std::string& iniPath = report->iniPath;
   std::string bareKey = trim(line.key);
   if (bareKey != line.key && iniSectionOfKey(bareKey)) {
-    addProblem(report, iniPath, line.lineNumber, CHECK_WARNING, "blank-key",
+    addProblem(report, iniPath, line.lineNumber, CHECK_ERROR, "blank-key",
                "blanks around the key make it " + shown(line.key) +
                    ", which the launcher does not know: the line is ignored",
                bareKey + "=" + trim(line.value));
@@ -140,6 +169,34 @@ void checkOtherLine(const IniLine& line, bool sawHeader, CheckReport* report) {
              "KEY=value, or begin the line with ; to make it a comment");
 }
 
+const char kByteOrderMark[] = "\xef\xbb\xbf";
+
+// A byte-order mark is invisible in an editor, yet the reader takes it as
+// part of the first line.
+bool checkByteOrderMark(const IniLine& line, CheckReport* report) {
+  if (line.lineNumber != 1 || line.continued ||
+      line.text.compare(0, strlen(kByteOrderMark), kByteOrderMark) != 0) {
+    return false;
+  }
+  std::string rest = visibleText(line.text.substr(strlen(kByteOrderMark)));
+  std::string effect;
+  for (const char* header : iniSectionHeaders()) {
+    if (rest == header) {
+      effect = std::string("the header ") + header +
+               " is not recognised, so the lines after it up to the next "
+               "section header are ignored";
+    }
+  }
+  // Before a comment or an empty line the mark changes nothing yet.
+  addProblem(report, report->iniPath, 1, effect.empty() ? CHECK_WARNING : CHECK_ERROR,
+             "byte-order-mark",
+             "the file begins with a byte-order mark (the invisible bytes EF BB "
+             "BF), which the launcher reads as part of the first line" +
+                 (effect.empty() ? std::string() : ": " + effect),
+             "save the file without a byte-order mark (sed -i '1s/^\\xEF\\xBB\\xBF//' FILE)");
+  return true;
+}
+
 }  // namespace
 
 IniListener iniAnalysisListener(IniAnalysis* analysis) {
@@ -171,6 +228,7 @@ KeyLines checkIniLines(const IniAnalysis& analysis, CheckReport* report) {
       }
       continue;
     }
+    if (checkByteOrderMark(line, report)) continue;
     // A carriage return spoils every header and value; one report says it.
     if (line.endsLine && !line.text.empty() && line.text.back() == '\r') {
       if (crlfLines++ == 0) firstCrlf = line.lineNumber;

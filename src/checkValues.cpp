@@ -6,6 +6,7 @@
 #include "probe.h"
 #include "settings.h"
 #include "utilities.h"
+#include "utilitiesLinux.h"
 
 namespace {
 
@@ -25,6 +26,49 @@ bool isWellFormedVersion(const std::string& version) {
     start = dot + 1;
   }
   return true;
+}
+
+// The version the launcher compares with: major.minor.micro[.qualifier], each
+// number read as the launcher reads it.
+std::string comparedVersion(const std::string& version) {
+  int major, minor, micro;
+  std::string qualifier;
+  parseVersion(version, &major, &minor, &micro, &qualifier);
+  std::string text = formatText("%d.%d.%d", major, minor, micro);
+  return qualifier.empty() ? text : text + "." + qualifier;
+}
+
+// What the author most likely meant: the value without blanks, quotes or a
+// leading v around it.
+std::string meantVersion(const std::string& version) {
+  std::string text = trim(version);
+  if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0]) {
+    text = trim(text.substr(1, text.size() - 2));
+  }
+  if (!text.empty() && (text[0] == 'v' || text[0] == 'V')) text.erase(0, 1);
+  return text;
+}
+
+void checkVersionForm(const KeyLines& keyLine, CheckReport* report) {
+  const std::string& version = report->ini.iniManagerVersion;
+  std::string compared = comparedVersion(version);
+  std::string meant = meantVersion(version);
+  bool meantIsClear = isWellFormedVersion(meant);
+  // Read otherwise than written: the launcher would accept other agents
+  // than the author means.
+  bool misread = meantIsClear ? compareQRVersion(version, meant) != 0
+                              : version.find_first_of("0123456789") == std::string::npos;
+  std::string fix = "VERSION=" + (meantIsClear ? meant : compared);
+  if (!meantIsClear && misread) {
+    fix = "VERSION=<the lowest agent version the package needs>, e.g. VERSION=1.0.0";
+  }
+  addProblem(report, report->iniPath, lineOf(keyLine, "VERSION"),
+             misread ? CHECK_ERROR : CHECK_WARNING, "bad-version",
+             "VERSION=" + version +
+                 " is not major.minor.micro[.qualifier] in digits: the launcher "
+                 "compares agents with " + compared +
+                 (misread && meantIsClear ? ", not " + meant : std::string()),
+             fix);
 }
 
 void checkBooleans(const KeyLines& keyLine, CheckReport* report) {
@@ -78,12 +122,7 @@ void checkModeAndVersion(const KeyLines& keyLine, CheckReport* report) {
                "agent will do",
                "VERSION=<the lowest agent version the package needs>, e.g. VERSION=1.0.0");
   } else if (!isWellFormedVersion(ini.iniManagerVersion)) {
-    addProblem(report, iniPath, lineOf(keyLine, "VERSION"), CHECK_WARNING,
-               "bad-version",
-               "VERSION=" + ini.iniManagerVersion +
-                   " is not major.minor.micro[.qualifier] in digits: parts that "
-                   "are not numbers count as 0",
-               "VERSION=1.0.0 (numbers only, then an optional .qualifier)");
+    checkVersionForm(keyLine, report);
   }
 }
 
@@ -147,10 +186,67 @@ void checkLocations(const KeyLines& keyLine, CheckReport* report) {
   }
 }
 
+// Why the run is in admin mode or not, in the words of the package.
+std::string adminModeReason(const CheckReport& report) {
+  const IniSettings& ini = report.ini;
+  if (report.cmd.argIsUserAdmin) return "-isAdmin";
+  if (isTrueWord(ini.iniIsAdmin) || isFalseWord(ini.iniIsAdmin)) {
+    return "ISADMIN=" + ini.iniIsAdmin;
+  }
+  return report.settings.isUserAdmin ? "root, and no ISADMIN=false"
+                                     : "not root, and no ISADMIN=true";
+}
+
+// Problems that only the identity the run is explained for shows: where the
+// location key lies depends on admin mode, which depends on the user.
+void checkIdentityValues(const KeyLines& keyLine, CheckReport* report) {
+  const IniSettings& ini = report->ini;
+  const std::string& key = ini.iniManagerLocationKey;
+  const std::string who = identityText(report->identity);
+  const std::string reason = adminModeReason(*report);
+  std::string perUser;
+  if (getRegKeyPath(key, KEY_TYPE_USER, &perUser) != 0) perUser = "$HOME/" + key;
+  int line = lineOf(keyLine, "LOCATION_KEY");
+  if (!key.empty() && !report->settings.isUserAdmin && isFileAbsolute(key)) {
+    addProblem(report, report->iniPath, line, CHECK_ERROR, "absolute-key-per-user",
+               "LOCATION_KEY=" + key + " is an absolute path, but run by " + who +
+                   " the launcher is not in admin mode (" + reason +
+                   "): it reads the key under the home directory, " + perUser +
+                   ", not " + key,
+               "LOCATION_KEY=<a path under the home directory>, e.g. " + key.substr(1) +
+                   ", or ISADMIN=true for a package only root runs");
+  }
+  if (!key.empty() && report->settings.isUserAdmin && !isFileAbsolute(key)) {
+    addProblem(report, report->iniPath, line, CHECK_ERROR, "relative-key-admin",
+               "LOCATION_KEY=" + key + " is relative, but run by " + who +
+                   " the launcher is in admin mode (" + reason +
+                   "): it reads the key in the package directory, " +
+                   joinPath(report->info.launcherDir, key) +
+                   ", not under the home directory",
+               "ISADMIN=false when the installer installs per user, or an "
+               "absolute LOCATION_KEY (e.g. /etc/<vendor>/location) for a "
+               "machine-wide installation");
+  }
+  if (report->identity.uid == 0 && isFalseWord(ini.iniIsAdmin) &&
+      !isExplicitAdminRequest(ini, report->cmd)) {
+    std::string where = key.empty() ? "root's home directory" : perUser;
+    addProblem(report, report->iniPath, lineOf(keyLine, "ISADMIN"), CHECK_WARNING,
+               "not-admin-as-root",
+               "ISADMIN=" + ini.iniIsAdmin +
+                   ": run by root, the launcher is not in admin mode, so it looks "
+                   "for the agent's location under root's home directory (" +
+                   where + "); an installer run by root must write it there, not "
+                   "a machine-wide location",
+               "keep it only when the installer installs per user for root too; "
+               "else remove the line and give an absolute LOCATION_KEY");
+  }
+}
+
 }  // namespace
 
 void checkIniValues(const KeyLines& keyLine, CheckReport* report) {
   checkBooleans(keyLine, report);
   checkModeAndVersion(keyLine, report);
   checkLocations(keyLine, report);
+  checkIdentityValues(keyLine, report);
 }

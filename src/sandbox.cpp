@@ -413,23 +413,18 @@ bool enterCopy(const std::string& root, std::string* why) {
 }
 
 bool becomeUser(const SandboxIdentity& user, bool userNamespace, std::string* why) {
-  if (!userNamespace) {
-    int groups = user.name.empty() ? setgroups(0, nullptr)
-                                   : initgroups(user.name.c_str(), user.gid);
-    if (groups != 0) {
-      *why = failure("cannot set the groups of", user.name);
-      return false;
-    }
+  // A user namespace may not change the groups; they stay the caller's.
+  if (!userNamespace && setgroups(user.groups.size(), user.groups.data()) != 0) {
+    *why = failure("cannot set the groups of", user.name);
+    return false;
   }
   if (setgid(user.gid) != 0 || setuid(user.uid) != 0 || getuid() != user.uid) {
     *why = failure("cannot become", user.name.empty() ? std::to_string(user.uid) : user.name);
     return false;
   }
   setenv("HOME", user.home.c_str(), 1);
-  if (!user.name.empty()) {
-    setenv("USER", user.name.c_str(), 1);
-    setenv("LOGNAME", user.name.c_str(), 1);
-  }
+  setenv("USER", user.name.c_str(), 1);
+  setenv("LOGNAME", user.name.c_str(), 1);
   return true;
 }
 

@@ -18,7 +18,8 @@
 struct SandboxIdentity {
   uid_t uid = 0;
   gid_t gid = 0;
-  std::string name;  // for the supplementary groups; may be empty
+  std::vector<gid_t> groups;  // supplementary groups
+  std::string name;
   std::string home;  // absolute: an empty, private directory there
 };
 

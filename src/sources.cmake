@@ -26,10 +26,12 @@ set(CHECK_UNITS
   trial
   checkOutput
   checkRun
+  checkOptions
   checkFiles
   checkValues
   checkLines
   check
+  checkIdentity
   sandbox)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)

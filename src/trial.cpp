@@ -28,7 +28,6 @@ namespace {
 const int kInstallerSeconds = 300;
 const long kPollNanoseconds = 20L * 1000 * 1000;
 const int kStepSeconds = 60;
-const unsigned kOrdinaryUid = 65534;
 const size_t kOutputLines = 20;
 const size_t kOutputBytes = 4000;
 
@@ -97,6 +96,9 @@ struct TrialContext {
 
 // The effective settings as the launcher makes them for whoever runs now.
 Settings settingsHere(const CheckReport& check) {
+  // The dry run may have assumed another user in the process the steps are
+  // copies of: inside, the real one decides.
+  assumeUserId(-1);
   Settings settings;
   processCmdLineAndIni(check.info, check.ini, check.cmd, &settings);
   return settings;
@@ -548,6 +550,27 @@ void pointToWrittenLocation(TrialReport* report, const std::string& expected) {
   }
 }
 
+// The home directory is the one the run would have: HOME as the identity
+// has it, else the password database's.
+SandboxIdentity sandboxIdentity(const CheckIdentity& who) {
+  SandboxIdentity identity;
+  identity.uid = who.uid;
+  identity.gid = who.gid;
+  identity.groups = who.groups;
+  identity.name = who.name;
+  if (who.hasHome && isFileAbsolute(who.home)) {
+    identity.home = who.home;
+  } else {
+    struct passwd* entry = getpwuid(who.uid);
+    identity.home = entry && entry->pw_dir[0] == '/' ? entry->pw_dir : "";
+  }
+  while (identity.home.size() > 1 && identity.home.back() == '/') identity.home.pop_back();
+  // The root directory cannot be made empty: such a user gets a home of its
+  // own.
+  if (identity.home.size() < 2) identity.home = "/nonexistent";
+  return identity;
+}
+
 int cannotRun(TrialReport* report, const std::string& why) {
   report->why = why;
   report->verdict = 2;
@@ -556,48 +579,35 @@ int cannotRun(TrialReport* report, const std::string& why) {
 
 }  // namespace
 
-int trialIdentity(const std::string& user, SandboxIdentity* identity, std::string* why) {
-  struct passwd* entry = nullptr;
-  uid_t uid = getuid();
-  if (user == "root") {
-    uid = 0;
-  } else if (!user.empty()) {
-    char* end = nullptr;
-    unsigned long number = strtoul(user.c_str(), &end, 10);
-    if (end && *end == '\0' && number <= 0xfffffffeUL) {
-      uid = static_cast<uid_t>(number);
-    } else if ((entry = getpwnam(user.c_str())) != nullptr) {
-      uid = entry->pw_uid;
-    } else {
-      *why = "there is no user " + user;
-      return -1;
-    }
-  }
-  if (!entry) entry = getpwuid(uid);
-  identity->uid = uid;
-  identity->gid = entry ? entry->pw_gid : uid;
-  identity->name = entry ? entry->pw_name : "";
-  identity->home = entry && entry->pw_dir[0] == '/' && strcmp(entry->pw_dir, "/") != 0
-                       ? entry->pw_dir
-                       : "/nonexistent";
-  while (identity->home.size() > 1 && identity->home.back() == '/') identity->home.pop_back();
-  if (geteuid() != 0 && uid != getuid()) {
-    *why = uid == 0 ? "a trial as root needs root: run launcher-check as root"
-                    : "a trial as another user needs root: run launcher-check as root";
-    return -1;
-  }
-  return 0;
-}
-
-int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport* report) {
-  SandboxIdentity identity;
+int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckReport& check,
+             TrialReport* report) {
+  SandboxIdentity identity = sandboxIdentity(who);
   std::string why;
-  std::string user = options.user == "ordinary" ? std::to_string(kOrdinaryUid) : options.user;
-  if (trialIdentity(user, &identity, &why) != 0) return cannotRun(report, why);
   report->uid = identity.uid;
-  report->user = identity.name.empty() ? std::to_string(identity.uid) : identity.name;
+  report->user = who.name;
   report->home = identity.home;
-  if (!check.iniRead) return cannotRun(report, "the INI file cannot be read");
+  // Without root, a user namespace maps the caller alone.
+  if (geteuid() != 0 && identity.uid != getuid()) {
+    return cannotRun(report, identity.uid == 0
+                                 ? "a trial as root needs root: run launcher-check as root"
+                                 : "a trial as another user needs root: run launcher-check as root");
+  }
+  if (!check.iniRead) {
+    // The launcher stops there, on any machine: the dry run says why.
+    TrialItem item;
+    item.code = "ini-file";
+    item.detail = "the launcher cannot read " + check.iniPath + ": every run ends with status 1";
+    item.fix = "put the INI file beside the launcher, readable by every user";
+    for (const CheckProblem& problem : check.problems) {
+      if (problem.code.compare(0, 4, "ini-") != 0) continue;
+      item.detail = problem.message;
+      item.fix = problem.fix;
+      break;
+    }
+    report->items.push_back(item);
+    report->verdict = 1;
+    return 1;
+  }
   if (check.help) {
     return cannotRun(report, "the launcher options hold a help form: a run shows the usage "
                              "and installs nothing");
@@ -652,6 +662,11 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
   }
   std::sort(report->changes.begin(), report->changes.end(),
             [](const SandboxChange& a, const SandboxChange& b) { return a.path < b.path; });
+  TrialItem ini;
+  ini.code = "ini-file";
+  ini.holds = true;
+  ini.detail = check.iniPath + " can be read";
+  report->items.push_back(ini);
   report->items.push_back(installerItem(installed, installStatus, report));
   Fields probed = parseFields(output);
   if (field(probed, "done") != "1") {
@@ -679,7 +694,7 @@ int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport*
 namespace {
 
 // The items in the order they are checked.
-const char* const kItemCodes[] = {"installer", "location", "agent-directory", "config",
+const char* const kItemCodes[] = {"ini-file", "installer", "location", "agent-directory", "config",
                                   "installed-packages", "program", "program-silent",
                                   "agent-run"};
 
@@ -754,6 +769,8 @@ std::string trialText(const TrialReport& report) {
       out += "    its output (first lines):\n" + indented(report.agentOutput, "      | ");
     }
   }
+  // Without a readable INI file nothing ran.
+  if (report.items.size() < 2) return out + "  Verdict: fails\n";
   out += "  Files the installer created, changed or removed (paths of this machine):\n";
   if (report.changes.empty()) out += "    none\n";
   for (const SandboxChange& change : report.changes) out += changeLine(change);

@@ -9,20 +9,18 @@
 #include <vector>
 
 #include "check.h"
+#include "checkIdentity.h"
 #include "records.h"
 #include "sandbox.h"
 
 struct TrialOptions {
-  // Who runs the installer and the agent: "" the caller, "root", or an
-  // ordinary user by name or number.
-  std::string user;
-  int agentSeconds = 10;
+  int agentSeconds = 10;  // how long the agent may run before it is ended
 };
 
 // One part of the contract between the package, its installer and the
 // launcher, as it turned out.
 struct TrialItem {
-  std::string code;  // stable: installer, location, agent-directory,
+  std::string code;  // stable: ini-file, installer, location, agent-directory,
                      // config, installed-packages, program,
                      // program-silent, agent-run
   bool holds = false;
@@ -56,11 +54,11 @@ struct TrialReport {
   std::vector<SandboxChange> changes;  // by the installer
 };
 
-// Who `user` is: 0, or -1 with *why when there is no such user or the
-// caller may not become it.
-int trialIdentity(const std::string& user, SandboxIdentity* identity, std::string* why);
-// Runs the trial for the package `check` describes. Returns the verdict.
-int runTrial(const TrialOptions& options, const CheckReport& check, TrialReport* report);
+// Runs the trial for the package `check` describes, as `identity`, with
+// its home directory (HOME, else the password database's) empty. Returns
+// the verdict.
+int runTrial(const TrialOptions& options, const CheckIdentity& identity,
+             const CheckReport& check, TrialReport* report);
 
 // launcher-check's trial output.
 std::string formatTrialText(const std::vector<TrialReport>& trials);

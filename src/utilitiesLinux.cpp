@@ -23,6 +23,7 @@ extern char** environ;
 namespace {
 
 const char kMachineDataDir[] = "/etc";
+long assumedUserId = -1;
 const int kStartFailure = 255;
 
 std::vector<char*> toArgv(const std::vector<std::string>& strings) {
@@ -247,7 +248,7 @@ int getHomeDir(std::string* dst) {
     dst->assign(home);
     return 0;
   }
-  struct passwd* entry = getpwuid(getuid());
+  struct passwd* entry = getpwuid(static_cast<uid_t>(platformUserId()));
   if (entry && entry->pw_dir && *entry->pw_dir) {
     dst->assign(entry->pw_dir);
     return 0;
@@ -268,7 +269,13 @@ int getAppDataDir(std::string* dst, int machineWide) {
   return getHomeDir(dst);
 }
 
-int isAdmin() { return getuid() == 0 ? 1 : 0; }
+int isAdmin() { return platformUserId() == 0 ? 1 : 0; }
+
+long platformUserId() {
+  return assumedUserId >= 0 ? assumedUserId : static_cast<long>(getuid());
+}
+
+void assumeUserId(long uid) { assumedUserId = uid < 0 ? -1 : uid; }
 
 int getRegKeyPath(const std::string& keyName, int keyType, std::string* path) {
   bool ok;

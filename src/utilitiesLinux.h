@@ -43,6 +43,12 @@ int getAppDataDir(std::string* dst, int machineWide);
 
 // 1 when the real user id is 0.
 int isAdmin();
+// The real user id that admin rights and the password database's home
+// directory are decided for: the process's own, unless a tool that explains
+// a run for another user assumes one (-1 gives the process's own back). The
+// launcher itself never assumes one.
+long platformUserId();
+void assumeUserId(long uid);
 
 enum { KEY_TYPE_USER = 1, KEY_TYPE_MACHINE = 2 };
 // The file that stands for location key `keyName`; -1 when there is none

@@ -27,8 +27,6 @@ def main():
         validator = jsonschema.Draft202012Validator(json.load(f))
     failures = []
     with tempfile.TemporaryDirectory() as root:
-        # The trial's ordinary user must reach the package.
-        os.chmod(root, 0o755)
         home = os.path.join(root, "home")
         os.mkdir(home)
         demo = os.path.join(root, "demo")
@@ -40,17 +38,25 @@ def main():
         with open(os.path.join(broken, "setup.ini"), "wb") as f:
             f.write(b"stray\n[MANAGER]\nLAUNCHER=caf\xc3\xa9\xff\x01\n"
                     b"[COMMON]\r\nSILENT=1\n")
+        demo_setup = os.path.join(demo, "setup")
+        # The matrix's ordinary user gets a home of their own.
+        user_home = os.path.join(root, "user")
+        os.mkdir(user_home)
+        os.chmod(root, 0o755)
+        if os.getuid() == 0:
+            os.chown(user_home, 65534, 65534)
         cases = [
-            ("demo", os.path.join(demo, "setup"), [], 0),
-            ("demo, options", os.path.join(demo, "setup"), ["-silent", "-nl", "de"], 0),
-            ("demo, help", os.path.join(demo, "setup"), ["-help"], 0),
-            ("broken", os.path.join(broken, "setup"), [], 1),
-            ("no INI", os.path.join(root, "nowhere", "setup"), [], 1),
-            ("demo, trial matrix", os.path.join(demo, "setup"), ["--trial", "--matrix"], 0),
+            ("demo", demo_setup, [], [], 0),
+            ("demo, options", demo_setup, ["-silent", "-nl", "de"], [], 0),
+            ("demo, help", demo_setup, ["-help"], [], 0),
+            ("demo, clean", demo_setup, [], ["--clean"], 0),
+            ("demo, matrix", demo_setup, [], ["--matrix", "--home", user_home], 0),
+            ("broken", os.path.join(broken, "setup"), [], [], 1),
+            ("broken, matrix", os.path.join(broken, "setup"), [], ["--matrix"], 1),
+            ("no INI", os.path.join(root, "nowhere", "setup"), [], [], 1),
+            ("demo, trial matrix", demo_setup, [], ["--trial", "--matrix", "--home", user_home], 0),
         ]
-        for name, path, options, status in cases:
-            tool_options = [o for o in options if o.startswith("--")]
-            options = [o for o in options if not o.startswith("--")]
+        for name, path, options, tool_options, status in cases:
             rc, out = run_check(tool, path, home, *options, tool_options=tool_options)
             try:
                 document = json.loads(out.decode("utf-8"))
@@ -58,7 +64,9 @@ def main():
             except (ValueError, jsonschema.ValidationError) as error:
                 failures.append(f"{name}: {error}")
                 continue
-            if rc != status or (document["errors"] > 0) != (status == 1):
+            rows = document.get("matrix", [document])
+            if rc != status or document["exitStatus"] != status or \
+                    any(row["errors"] > 0 for row in rows) != (status == 1):
                 failures.append(f"{name}: exit status {rc}, expected {status}")
         # A valid character passes as it is; an invalid byte and a control
         # byte become one \u00XX escape each.
