@@ -54,10 +54,10 @@ struct TrialReport {
   std::vector<SandboxChange> changes;  // by the installer
 };
 
-// Runs the trial for the package `check` describes, as `identity`, with
+// Runs the trial for the package `check` describes, as `who`, with
 // its home directory (HOME, else the password database's) empty. Returns
 // the verdict.
-int runTrial(const TrialOptions& options, const CheckIdentity& identity,
+int runTrial(const TrialOptions& options, const CheckIdentity& who,
              const CheckReport& check, TrialReport* report);
 
 // launcher-check's trial output.
