@@ -346,7 +346,7 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
   for (const char* name : {"proc", "sys", "dev", "run"}) makeDir(root + "/" + name, 0755);
   // The package may lie on a file system of its own, which the overlay of
   // the root does not show: it is shown as it is, but read-only.
-  std::string packageMount = options.keepDir.empty() ? "/" : mountPointOf(options.keepDir);
+  std::string packageMount = box.keep.empty() ? "/" : mountPointOf(box.keep);
   if (packageMount != "/" && !bindReadOnly(packageMount, root + packageMount, true)) {
     *why = failure("cannot show the package's file system", packageMount);
     return false;
@@ -373,7 +373,7 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     return false;
   }
   const SandboxIdentity& user = options.user;
-  std::string home = root + user.home;
+  std::string home = root + box.home;
   std::string homeOptions = formatText("mode=0700,uid=%u,gid=%u",
                                        static_cast<unsigned>(user.uid),
                                        static_cast<unsigned>(user.gid));
@@ -383,9 +383,8 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     return false;
   }
   // A package in the home directory stays reachable in the empty one.
-  std::string keep = options.keepDir;
-  while (keep.size() > 1 && keep.back() == '/') keep.pop_back();
-  if (keep.compare(0, user.home.size() + 1, user.home + "/") == 0) {
+  const std::string& keep = box.keep;
+  if (keep.compare(0, box.home.size() + 1, box.home + "/") == 0) {
     if (!makeDirs(root + keep, 0755) || !bindReadOnly(keep, root + keep, true)) {
       *why = failure("cannot show the package in the scratch home directory:", keep);
       return false;
@@ -626,14 +625,14 @@ struct StepRequest {
   int seconds;
 };
 
-void collectChanges(const SandboxOptions& options, const Sandbox& box,
+void collectChanges(const Sandbox& box,
                     const CopyLayout& layout, std::vector<SandboxChange>* changes) {
   for (const std::string& name : layout.overlaid) {
     walkLayer(box.scratch + "/upper/" + name, "/" + name, false, box.userNamespace, changes);
   }
   // New top-level entries lie in the copy's own root; the home directory's
   // mount point is the sandbox's, and what lies in it comes next.
-  const std::string& home = options.user.home;
+  const std::string& home = box.home;
   std::string homeTop = home.substr(1, home.find('/', 1) - 1);
   std::string root = box.scratch + "/root";
   DIR* top = opendir(root.c_str());
@@ -674,7 +673,7 @@ void collectChanges(const SandboxOptions& options, const Sandbox& box,
       if (!sendFrame(control, reply + output)) break;
     } else if (command == 'C') {
       std::vector<SandboxChange> changes;
-      collectChanges(options, box, layout, &changes);
+      collectChanges(box, layout, &changes);
       if (!sendFrame(control, encodeChanges(changes))) break;
     } else {
       break;
@@ -757,10 +756,36 @@ const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
   _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
+// `path` without links or dots where it exists, then the rest as written:
+// inside the copy the sandbox works on paths of the real machine through its
+// own root, where a link to an absolute target would lead out of the copy.
+// Empty when the part that does not exist holds "." or "..".
+std::string canonicalPath(const std::string& path) {
+  std::string existing = path, rest;
+  char* real = nullptr;
+  while (!(real = realpath(existing.c_str(), nullptr))) {
+    size_t slash = existing.rfind('/');
+    if (slash == std::string::npos || existing == "/") return std::string();
+    std::string last = existing.substr(slash + 1);
+    if (last == "." || last == "..") return std::string();
+    if (!last.empty()) rest = "/" + last + rest;
+    existing = slash == 0 ? "/" : existing.substr(0, slash);
+  }
+  std::string result = real;
+  free(real);
+  return result == "/" && !rest.empty() ? rest : result + rest;
+}
+
 }  // namespace
 
 int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
                  std::string* why) {
+  box->home = canonicalPath(options.user.home);
+  box->keep = options.keepDir.empty() ? std::string() : canonicalPath(options.keepDir);
+  if (box->home.size() < 2) {
+    *why = "the home directory " + options.user.home + " is not a plain absolute path";
+    return -1;
+  }
   const char* tmp = getenv("TMPDIR");
   std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
   std::string pattern = base + "/launcher-trial.XXXXXX";

@@ -37,6 +37,9 @@ struct Sandbox {
   int control = -1;   // socket to the namespace's first process
   std::string scratch;
   bool userNamespace = false;  // set up without root, in a user namespace
+  // Where the scratch home and the package are shown: their paths without
+  // links, so that no link leads the set-up out of the copy.
+  std::string home, keep;
 };
 
 // One file the steps created, changed or removed, as a path of the real
