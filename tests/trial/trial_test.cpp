@@ -248,6 +248,26 @@ TEST_F(TrialTest, AJavaAgentStartsFromADirectoryWithABlank) {
   EXPECT_NE(std::string::npos, r.out.find("| java agent: started")) << r.out;
 }
 
+// A clean machine: the agent this machine has is out of the launcher's
+// sight, and stays where it is.
+TEST_F(TrialTest, AnAgentAlreadyInstalledIsHidden) {
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  ini.locationKey = "";
+  ini.locationFile = "<CURRDIR>agent.ref";
+  writeIni(ini);
+  writeScript("installer/install", "#!/bin/sh\nexit 0\n");
+  AgentInstall installed = agent("1.0.0");
+  installed.locationFile = pkgDir + "/agent.ref";
+  installAgent(installed);
+  Result r = trial({"--trial", "--as-root"});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Removed first, for a clean machine: " + pkgDir +
+                                          "/agent.ref\n")) << r.out;
+  EXPECT_EQ(0u, itemLine(r.out, "location").find("FAILS location")) << r.out;
+  EXPECT_TRUE(exists(pkgDir + "/agent.ref"));
+}
+
 // The home directory is empty in the trial, all but the package in it.
 TEST_F(TrialTest, APackageInTheHomeDirectoryStaysReachable) {
   std::string mine = "/root/" + token;
