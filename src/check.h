@@ -63,11 +63,11 @@ struct CheckReport {
   CheckIdentity identity;
   bool clean = false;
 
+  bool iniRead = false;
+  bool help = false;  // a help form: the run only shows the usage
   std::vector<std::string> launcherArgs;
   LauncherInfo info;
   std::string iniPath;
-  bool iniRead = false;
-  bool help = false;  // a help form: the run only shows the usage
   IniSettings ini;
   CmdSettings cmd;
   Settings settings;
@@ -77,22 +77,22 @@ struct CheckReport {
   ProbeTrace trace;
   AgentInfo agent;
   std::vector<CheckLook> looks;
-  bool sufficient = false;
 
+  bool sufficient = false;
   bool installerRuns = false;   // the installer would be started
-  InstallerCommand installer;
   bool agentKnown = false;      // the agent's command line is known now
   bool agentPredicted = false;  // shown for "<agent directory>" after install
-  AgentCommand agentCommand;
   bool agentWaited = false;     // a child that is waited for, else exec
+  InstallerCommand installer;
+  AgentCommand agentCommand;
   std::vector<CheckExpectation> contract;  // when the installer runs
 
   // How the run ends as far as it can be known here: a status, or -1 when
-  // the agent's or the installer's own status decides.
+  // the agent's or the installer's own status decides. When the run cannot
+  // succeed: what mends it.
   int endStatus = -1;
-  std::string endText;
-  // The run cannot succeed: what a user would see, and what mends it.
   bool runFails = false;
+  std::string endText;
   std::string failFix;
 };
 
