@@ -586,6 +586,8 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   report->uid = identity.uid;
   report->user = who.name;
   report->home = identity.home;
+  struct stat home;
+  report->homeOnMachine = stat(identity.home.c_str(), &home) == 0 && S_ISDIR(home.st_mode);
   // Without root, a user namespace maps the caller alone.
   if (geteuid() != 0 && identity.uid != getuid()) {
     return cannotRun(report, identity.uid == 0
@@ -741,7 +743,9 @@ std::string changeLine(const SandboxChange& change) {
 std::string trialText(const TrialReport& report) {
   std::string out = "\nTrial as " + who(report) + " on a throwaway copy of this machine\n";
   if (report.verdict == 2) return out + "  Cannot run: " + report.why + "\n";
-  out += "  Home directory: " + report.home + " (empty, thrown away)\n";
+  out += "  Home directory: " + report.home +
+         (report.homeOnMachine ? " (empty, thrown away)\n"
+                               : " (empty, thrown away; this machine has no such directory)\n");
   for (const std::string& hidden : report.hidden) {
     out += "  Removed first, for a clean machine: " + hidden + "\n";
   }
@@ -787,6 +791,7 @@ std::string jsonList(const std::vector<std::string>& list) {
 std::string trialJson(const TrialReport& r) {
   std::string out = "\n    {\"user\": " + jsonString(r.user) + ", \"uid\": " +
                     std::to_string(r.uid) + ", \"home\": " + jsonString(r.home) +
+                    ", \"homeOnMachine\": " + (r.homeOnMachine ? "true" : "false") +
                     ", \"verdict\": " + std::to_string(r.verdict) + ", \"why\": " +
                     jsonString(r.why) + ",\n     \"hidden\": " + jsonList(r.hidden) + ",\n";
   out += "     \"installer\": {\"ran\": " + std::string(r.installerRan ? "true" : "false") +

@@ -32,6 +32,7 @@ struct TrialReport {
   std::string user;  // the name, or the number when there is none
   unsigned uid = 0;
   std::string home;
+  bool homeOnMachine = false;  // this machine has that directory
   int verdict = 2;   // 0 every item holds, 1 one fails, 2 no trial
   std::string why;   // for verdict 2: what was missing
   std::vector<std::string> hidden;  // removed first to make the machine clean
