@@ -383,13 +383,13 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     return false;
   }
   // A package in the home directory stays reachable in the empty one.
-  const std::string& keep = box.keep;
-  if (keep.compare(0, box.home.size() + 1, box.home + "/") == 0) {
-    if (!makeDirs(root + keep, 0755) || !bindReadOnly(keep, root + keep, true)) {
-      *why = failure("cannot show the package in the scratch home directory:", keep);
+  const std::string& package = box.keep;
+  if (package.compare(0, box.home.size() + 1, box.home + "/") == 0) {
+    if (!makeDirs(root + package, 0755) || !bindReadOnly(package, root + package, true)) {
+      *why = failure("cannot show the package in the scratch home directory:", package);
       return false;
     }
-    layout->keptInHome = keep;
+    layout->keptInHome = package;
   }
   return true;
 }
@@ -768,7 +768,7 @@ std::string canonicalPath(const std::string& path) {
     if (slash == std::string::npos || existing == "/") return std::string();
     std::string last = existing.substr(slash + 1);
     if (last == "." || last == "..") return std::string();
-    if (!last.empty()) rest = "/" + last + rest;
+    if (!last.empty()) rest.insert(0, "/" + last);
     existing = slash == 0 ? "/" : existing.substr(0, slash);
   }
   std::string result = real;
