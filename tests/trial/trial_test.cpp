@@ -15,12 +15,10 @@
 namespace e2e {
 namespace {
 
-std::set<std::string> scratchDirs() {
+std::set<std::string> entries(const std::string& path) {
   std::set<std::string> names;
-  DIR* dir = opendir("/tmp");
-  while (const struct dirent* entry = dir ? readdir(dir) : nullptr) {
-    if (std::string(entry->d_name).rfind("launcher-trial.", 0) == 0) names.insert(entry->d_name);
-  }
+  DIR* dir = opendir(path.c_str());
+  while (const struct dirent* entry = dir ? readdir(dir) : nullptr) names.insert(entry->d_name);
   if (dir) closedir(dir);
   return names;
 }
@@ -43,9 +41,14 @@ class TrialTest : public E2eTest {
  protected:
   void SetUp() override {
     E2eTest::SetUp();
-    before = scratchDirs();
     // The trial's ordinary user must reach the package.
     chmod(root.c_str(), 0755);
+    // Each test's scratch directories in a place of its own: trials may run
+    // side by side.
+    scratch = root + "/tmp";
+    mkdirs(scratch);
+    chmod(scratch.c_str(), 01777);
+    setEnv("TMPDIR", scratch);
     token = "qv-trial-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
   }
 
@@ -79,7 +82,7 @@ class TrialTest : public E2eTest {
         }
       }
     }
-    EXPECT_EQ(before, scratchDirs());
+    EXPECT_EQ((std::set<std::string>{".", ".."}), entries(scratch));
   }
 
   // A shell installer that keeps the contract, with `edit` applied to its
@@ -110,8 +113,7 @@ class TrialTest : public E2eTest {
     chmod((pkgDir + "/" + relPath).c_str(), 0755);
   }
 
-  std::set<std::string> before;
-  std::string token;
+  std::string scratch, token;
   static int serial;
 };
 int TrialTest::serial = 0;
