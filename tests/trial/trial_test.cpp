@@ -109,8 +109,11 @@ class TrialTest : public E2eTest {
     writeScript("installer/install", text);
   }
   void writeScript(const std::string& relPath, const std::string& text) {
-    write(pkgDir + "/" + relPath, text);
-    chmod((pkgDir + "/" + relPath).c_str(), 0755);
+    writeScriptAt(pkgDir + "/" + relPath, text);
+  }
+  void writeScriptAt(const std::string& path, const std::string& text) {
+    write(path, text);
+    chmod(path.c_str(), 0755);
   }
 
   std::string scratch, token;
@@ -216,8 +219,12 @@ TEST_F(TrialTest, NothingTheInstallerDoesReachesTheRealMachine) {
               "echo x > /etc/qv-trial-marker\necho x > /root/" + token + "\n"
               "echo x > /tmp/" + token + "\nrm -f " + victim + "\n"
               "setsid sh -c 'while :; do sleep 1; done' " + token + " &\n"
-              "sh -c 'while :; do sleep 1; done' " + token + " &\nexit 0\n");
-  Result r = trial({"--trial", "--as-root"});
+              "sh -c 'while :; do sleep 1; done' " + token + " &\n"
+              "echo x >&7\nexit 0\n");
+  // The tool is started with a descriptor open on a file of this machine.
+  std::string leak = root + "/leak";
+  writeScriptAt(root + "/with-fd7", "#!/bin/sh\nexec 7>>" + leak + "\nexec \"$@\"\n");
+  Result r = trial({"--trial", "--as-root"}, root + "/with-fd7 ");
   EXPECT_EQ(1, r.status) << r.out << r.err;
   EXPECT_NE(std::string::npos, r.out.find("created  /etc/qv-trial-marker  2 bytes")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("removed  " + victim)) << r.out;
@@ -225,6 +232,7 @@ TEST_F(TrialTest, NothingTheInstallerDoesReachesTheRealMachine) {
     EXPECT_FALSE(exists(path)) << path;
   }
   EXPECT_EQ("stays", readFile(victim));
+  EXPECT_EQ("", readFile(leak));
   EXPECT_EQ(0, processesWith(token));
 }
 
