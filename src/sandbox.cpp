@@ -32,10 +32,12 @@ const long kPollNanoseconds = 20L * 1000 * 1000;
 
 // Inside the copy, a root that could load modules, make device nodes, mount
 // or set the clock could still reach the real machine.
+// A root that could trace the namespace's first process could reach the
+// real root through its /proc entries.
 const int kDroppedCapabilities[] = {
     CAP_SYS_MODULE, CAP_SYS_BOOT,  CAP_SYS_TIME,  CAP_SYS_RAWIO,
     CAP_MKNOD,      CAP_SYS_ADMIN, CAP_NET_ADMIN, CAP_SYSLOG,
-    CAP_MAC_ADMIN,  CAP_AUDIT_CONTROL};
+    CAP_MAC_ADMIN,  CAP_AUDIT_CONTROL, CAP_SYS_PTRACE};
 
 // --- Frames on the control socket -------------------------------------------
 
@@ -429,8 +431,9 @@ bool becomeUser(const SandboxIdentity& user, bool userNamespace, std::string* wh
 
 [[noreturn]] void runStepChild(const SandboxOptions& options, const Sandbox& box,
                                void* context, SandboxStep step, bool asUser,
-                               const std::string& input, int out) {
+                               const std::string& input, int out, int control) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
+  close(control);
   std::string why;
   if (!enterCopy(box.scratch + "/root", &why) ||
       (asUser && !becomeUser(options.user, box.userNamespace, &why))) {
@@ -476,7 +479,7 @@ void runStep(const SandboxOptions& options, const Sandbox& box, void* context, i
   pid_t child = fork();
   if (child == 0) {
     close(pipeFds[0]);
-    runStepChild(options, box, context, step, asUser, input, pipeFds[1]);
+    runStepChild(options, box, context, step, asUser, input, pipeFds[1], control);
   }
   close(pipeFds[1]);
   if (child < 0) {
@@ -737,6 +740,10 @@ const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
   if (first == 0) {
     // Its parent lies outside its PID namespace: getppid() says 0 here.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Its root and working directory are the real machine's, and its /proc
+    // entries show them inside: nothing there may open them. Its children,
+    // the steps, inherit this until they start a program.
+    prctl(PR_SET_DUMPABLE, 0);
     for (int stop : kStopSignals) signal(stop, SIG_DFL);
     // Its own mount namespace: the keeper's stays as the machine's, so that
     // it can remove the scratch directory.

@@ -220,7 +220,7 @@ TEST_F(TrialTest, NothingTheInstallerDoesReachesTheRealMachine) {
               "echo x > /tmp/" + token + "\nrm -f " + victim + "\n"
               "setsid sh -c 'while :; do sleep 1; done' " + token + " &\n"
               "sh -c 'while :; do sleep 1; done' " + token + " &\n"
-              "echo x >&7\nexit 0\n");
+              "echo x >&7\necho x > /proc/1/root/tmp/" + token + "-proc\nexit 0\n");
   // The tool is started with a descriptor open on a file of this machine.
   std::string leak = root + "/leak";
   writeScriptAt(root + "/with-fd7", "#!/bin/sh\nexec 7>>" + leak + "\nexec \"$@\"\n");
@@ -228,7 +228,8 @@ TEST_F(TrialTest, NothingTheInstallerDoesReachesTheRealMachine) {
   EXPECT_EQ(1, r.status) << r.out << r.err;
   EXPECT_NE(std::string::npos, r.out.find("created  /etc/qv-trial-marker  2 bytes")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("removed  " + victim)) << r.out;
-  for (const std::string& path : {std::string("/etc/qv-trial-marker"), "/root/" + token, "/tmp/" + token}) {
+  for (const std::string& path : {std::string("/etc/qv-trial-marker"), "/root/" + token,
+                                   "/tmp/" + token, "/tmp/" + token + "-proc"}) {
     EXPECT_FALSE(exists(path)) << path;
   }
   EXPECT_EQ("stays", readFile(victim));
