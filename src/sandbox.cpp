@@ -222,6 +222,7 @@ struct CopyLayout {
   std::vector<std::string> overlaid;  // top-level directories with a layer
   std::vector<std::string> original;  // every top-level name of the machine
   std::string keptInHome;  // the package, shown in the scratch home
+  std::vector<std::string> readOnly;  // shown as they are, unwritable
 };
 
 // The mode that gives the caller what it may do in a directory of the real
@@ -250,8 +251,9 @@ bool isSpecialTop(const std::string& name) {
 
 // One top-level entry of the machine in the copy: a directory as an overlay
 // with its own upper layer, a link as a link, anything else read-only.
-// A directory with mounts below it that a user namespace may not take apart
-// is shown read-only as a whole.
+// A directory the kernel will not overlay (one with mounts below it that a
+// user namespace may not take apart, or an unusual file system) is shown
+// read-only as a whole.
 bool copyTopEntry(const std::string& scratch, const std::string& name, bool userNamespace,
                   CopyLayout* layout, std::string* why) {
   std::string real = "/" + name, inside = scratch + "/root/" + name;
@@ -296,15 +298,17 @@ bool copyTopEntry(const std::string& scratch, const std::string& name, bool user
     layout->overlaid.push_back(name);
     return true;
   }
-  if (errno != EINVAL || !userNamespace) {
-    *why = failure("cannot mount an overlay (overlayfs) over", real);
-    if (userNamespace) *why += " (as an ordinary user this needs Linux 5.11 or later: run as root)";
+  std::string overlayFailure = failure("cannot mount an overlay (overlayfs) over", real);
+  if (errno == ENODEV) {
+    *why = overlayFailure + " (no overlayfs in this kernel)";
     return false;
   }
   if (!bindReadOnly(real, inside, true)) {
-    *why = failure("cannot show read-only", real);
+    *why = overlayFailure;
+    if (userNamespace) *why += " (as an ordinary user this needs Linux 5.11 or later: run as root)";
     return false;
   }
+  layout->readOnly.push_back(real);
   return true;
 }
 
@@ -349,9 +353,12 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
   // The package may lie on a file system of its own, which the overlay of
   // the root does not show: it is shown as it is, but read-only.
   std::string packageMount = box.keep.empty() ? "/" : mountPointOf(box.keep);
-  if (packageMount != "/" && !bindReadOnly(packageMount, root + packageMount, true)) {
-    *why = failure("cannot show the package's file system", packageMount);
-    return false;
+  if (packageMount != "/") {
+    if (!bindReadOnly(packageMount, root + packageMount, true)) {
+      *why = failure("cannot show the package's file system", packageMount);
+      return false;
+    }
+    layout->readOnly.push_back(packageMount);
   }
   std::string proc = root + "/proc";
   if (mount("proc", proc.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) {
@@ -392,6 +399,7 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
       return false;
     }
     layout->keptInHome = package;
+    layout->readOnly.push_back(package);
   }
   return true;
 }
@@ -757,7 +765,9 @@ const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
       sendFrame(control, "F" + why);
       _exit(1);
     }
-    sendFrame(control, "OK");
+    std::string ready = "OK";
+    for (const std::string& path : layout.readOnly) ready += path + '\0';
+    sendFrame(control, ready);
     serve(options, box, layout, context, control);
   }
   close(control);
@@ -826,13 +836,16 @@ int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
   box->control = pair[0];
   box->keeper = keeper;
   std::string answer;
-  if (keeper < 0 || !receiveFrame(box->control, &answer) || answer != "OK") {
+  if (keeper < 0 || !receiveFrame(box->control, &answer) || answer.compare(0, 2, "OK") != 0) {
     *why = keeper < 0 ? failure("cannot start", "the sandbox")
            : answer.size() > 1 && answer[0] == 'F'
                ? answer.substr(1)
                : std::string("the sandbox ended while it was set up");
     sandboxTearDown(box);
     return -1;
+  }
+  for (size_t at = 2, end; (end = answer.find('\0', at)) != std::string::npos; at = end + 1) {
+    box->readOnly.push_back(answer.substr(at, end - at));
   }
   return 0;
 }

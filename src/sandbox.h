@@ -40,6 +40,10 @@ struct Sandbox {
   // Where the scratch home and the package are shown: their paths without
   // links, so that no link leads the set-up out of the copy.
   std::string home, keep;
+  // What the copy shows as it is, unwritable: the package when it lies on a
+  // file system of its own or in the home directory, and top-level
+  // directories the kernel would not overlay.
+  std::vector<std::string> readOnly;
 };
 
 // One file the steps created, changed or removed, as a path of the real

@@ -626,6 +626,7 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   if (sandboxSetUp(sandboxOptions, &context, &box, &why) != 0) {
     return cannotRun(report, "no throwaway copy of this machine: " + why);
   }
+  report->readOnly = box.readOnly;
   std::string output;
   int status = 0;
   std::vector<SandboxChange> before, after;
@@ -749,6 +750,9 @@ std::string trialText(const TrialReport& report) {
   for (const std::string& hidden : report.hidden) {
     out += "  Removed first, for a clean machine: " + hidden + "\n";
   }
+  for (const std::string& path : report.readOnly) {
+    out += "  Read-only in the copy (writes there fail, unlike on this machine): " + path + "\n";
+  }
   if (!report.installerArgv.empty()) {
     out += "  The installer ran:\n";
     for (size_t i = 0; i < report.installerArgv.size(); ++i) {
@@ -793,7 +797,8 @@ std::string trialJson(const TrialReport& r) {
                     std::to_string(r.uid) + ", \"home\": " + jsonString(r.home) +
                     ", \"homeOnMachine\": " + (r.homeOnMachine ? "true" : "false") +
                     ", \"verdict\": " + std::to_string(r.verdict) + ", \"why\": " +
-                    jsonString(r.why) + ",\n     \"hidden\": " + jsonList(r.hidden) + ",\n";
+                    jsonString(r.why) + ",\n     \"hidden\": " + jsonList(r.hidden) +
+                    ", \"readOnly\": " + jsonList(r.readOnly) + ",\n";
   out += "     \"installer\": {\"ran\": " + std::string(r.installerRan ? "true" : "false") +
          ", \"argv\": " + jsonList(r.installerArgv) + ", \"status\": " +
          (r.installerRan ? std::to_string(r.installerStatus) : std::string("null")) +

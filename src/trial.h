@@ -36,6 +36,7 @@ struct TrialReport {
   int verdict = 2;   // 0 every item holds, 1 one fails, 2 no trial
   std::string why;   // for verdict 2: what was missing
   std::vector<std::string> hidden;  // removed first to make the machine clean
+  std::vector<std::string> readOnly;  // unwritable in the copy
 
   bool installerRan = false;
   std::vector<std::string> installerArgv;
