@@ -75,6 +75,12 @@ void writeOut(int out, const std::string& text) {
   }
 }
 
+// The last field tells that the step got to its end.
+void finish(int out, std::string* text) {
+  put(text, "done", "1");
+  writeOut(out, *text);
+}
+
 void putItem(std::string* out, const char* code, bool holds, const std::string& detail,
              const std::string& fix) {
   put(out, "item", code);
@@ -242,8 +248,7 @@ int locateStep(void* context, const std::string&, int out) {
   std::string text;
   put(&text, "keyFile", trace.keyFile);
   put(&text, "location", agent.refLocation);
-  put(&text, "done", "1");
-  writeOut(out, text);
+  finish(out, &text);
   return 0;
 }
 
@@ -265,8 +270,7 @@ int cleanStep(void*, const std::string& input, int out) {
       nftw(location.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) == 0) {
     put(&text, "hidden", location);
   }
-  put(&text, "done", "1");
-  writeOut(out, text);
+  finish(out, &text);
   return 0;
 }
 
@@ -276,8 +280,7 @@ int installStep(void* context, const std::string&, int out) {
   std::string text;
   if (check.ini.iniInstallerLocation.empty()) {
     put(&text, "installer", "none");
-    put(&text, "done", "1");
-  writeOut(out, text);
+    finish(out, &text);
     return 0;
   }
   InstallerCommand installer;
@@ -289,8 +292,7 @@ int installStep(void* context, const std::string&, int out) {
   if (!isFileExist(image)) {
     put(&text, "installer", "missing");
     put(&text, "why", startProblem(image));
-    put(&text, "done", "1");
-  writeOut(out, text);
+    finish(out, &text);
     return 0;
   }
   Capture capture;
@@ -313,8 +315,7 @@ int installStep(void* context, const std::string&, int out) {
   put(&text, "status", std::to_string(rc));
   put(&text, "output", endCapture(&capture));
   if (rc == 255) put(&text, "cannotStart", startProblem(installer.InstallerProgram));
-  put(&text, "done", "1");
-  writeOut(out, text);
+  finish(out, &text);
   return 0;
 }
 
@@ -404,8 +405,7 @@ int probeStep(void* context, const std::string&, int out) {
             "write location=<agent directory> into " + trace.keyFile);
   }
   if (!hasLocation) {
-    put(&text, "done", "1");
-  writeOut(out, text);
+    finish(out, &text);
     return 0;
   }
   struct stat st;
@@ -457,8 +457,7 @@ int probeStep(void* context, const std::string&, int out) {
   } else {
     startAgent(check, settings, agent, trial.agentSeconds, &text);
   }
-  put(&text, "done", "1");
-  writeOut(out, text);
+  finish(out, &text);
   return 0;
 }
 
