@@ -570,6 +570,35 @@ SandboxIdentity sandboxIdentity(const CheckIdentity& who) {
   return identity;
 }
 
+// What the probe step found, and how the agent ran.
+void readProbe(const Fields& probed, TrialReport* report) {
+  readItems(probed, report);
+  report->agentLocation = field(probed, "location");
+  report->agentVersion = field(probed, "version");
+  report->agentStarted = field(probed, "agentStarted") == "1";
+  report->agentArgv = listOf(probed, "agentArgv");
+  report->agentRunning = field(probed, "agentRunning") == "1";
+  report->agentStatus = number(field(probed, "agentStatus"));
+  report->agentSeconds = strtod(field(probed, "agentSeconds").c_str(), nullptr);
+  report->agentOutput = field(probed, "agentOutput");
+}
+
+// What the installer did: the changes after it that were not there before
+// (the clean machine's removals and the home directory's mount point), by
+// path.
+std::vector<SandboxChange> changesBetween(const std::vector<SandboxChange>& before,
+                                          const std::vector<SandboxChange>& after) {
+  std::vector<SandboxChange> changes;
+  for (const SandboxChange& change : after) {
+    bool old = false;
+    for (const SandboxChange& earlier : before) old = old || earlier == change;
+    if (!old) changes.push_back(change);
+  }
+  std::sort(changes.begin(), changes.end(),
+            [](const SandboxChange& a, const SandboxChange& b) { return a.path < b.path; });
+  return changes;
+}
+
 int cannotRun(TrialReport* report, const std::string& why) {
   report->why = why;
   report->verdict = 2;
@@ -657,13 +686,7 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
                              "step in it was stopped");
   }
 
-  for (const SandboxChange& change : after) {
-    bool old = false;
-    for (const SandboxChange& earlier : before) old = old || earlier == change;
-    if (!old) report->changes.push_back(change);
-  }
-  std::sort(report->changes.begin(), report->changes.end(),
-            [](const SandboxChange& a, const SandboxChange& b) { return a.path < b.path; });
+  report->changes = changesBetween(before, after);
   TrialItem ini;
   ini.code = "ini-file";
   ini.holds = true;
@@ -674,15 +697,7 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   if (field(probed, "done") != "1") {
     return cannotRun(report, formatText("the trial was stopped before it ended (status %d)", status));
   }
-  readItems(probed, report);
-  report->agentLocation = field(probed, "location");
-  report->agentVersion = field(probed, "version");
-  report->agentStarted = field(probed, "agentStarted") == "1";
-  report->agentArgv = listOf(probed, "agentArgv");
-  report->agentRunning = field(probed, "agentRunning") == "1";
-  report->agentStatus = number(field(probed, "agentStatus"));
-  report->agentSeconds = strtod(field(probed, "agentSeconds").c_str(), nullptr);
-  report->agentOutput = field(probed, "agentOutput");
+  readProbe(probed, report);
   pointToWrittenLocation(report, field(located, "keyFile"));
   report->verdict = 0;
   for (const TrialItem& item : report->items) {
