@@ -1,6 +1,9 @@
 // launcher-check's own command line: which package, which launcher
-// options, for whom, text or JSON; the exit status is the verdict.
+// options, for whom, text or JSON, and whether to try the package for real;
+// the exit status is the verdict.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,6 +11,7 @@
 #include "checkOutput.h"
 #include "checkRun.h"
 #include "launcherVersion.h"
+#include "trial.h"
 
 namespace {
 
@@ -16,6 +20,8 @@ const char kUsage[] =
     "                      [--clean] LAUNCHER [LAUNCHER-OPTION...]\n"
     "       launcher-check [--json] [--strict] --matrix [--as-user=USER] [--home DIR]\n"
     "                      LAUNCHER [LAUNCHER-OPTION...]\n"
+    "       launcher-check [--json] [--strict] --trial [--as-root | --as-user[=USER] | --matrix]\n"
+    "                      [--home DIR] [--agent-seconds N] LAUNCHER [LAUNCHER-OPTION...]\n"
     "       launcher-check --version\n";
 
 struct ToolOptions {
@@ -28,7 +34,11 @@ struct ToolOptions {
   std::string home;
   bool clean = false;
   bool matrix = false;
+  bool trial = false;
+  TrialOptions trialOptions;
 };
+
+const long kMostAgentSeconds = 86400;
 
 int usageMistake(const std::string& what) {
   fprintf(stderr, "launcher-check: %s\n%s", what.c_str(), kUsage);
@@ -82,6 +92,19 @@ int launcherCheckMain(int argc, char** argv) {
       options.clean = true;
     } else if (option == "--matrix") {
       options.matrix = true;
+    } else if (option == "--trial") {
+      options.trial = true;
+    } else if (option == "--agent-seconds" || startsWith(option, "--agent-seconds=")) {
+      if (option == "--agent-seconds" && i + 1 >= argc) {
+        return usageMistake("--agent-seconds needs a number of seconds");
+      }
+      std::string value = option == "--agent-seconds" ? argv[++i] : option.substr(16);
+      char* end = nullptr;
+      long seconds = strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || seconds < 0 || seconds > kMostAgentSeconds) {
+        return usageMistake("--agent-seconds needs a number of seconds from 0 to 86400");
+      }
+      options.trialOptions.agentSeconds = static_cast<int>(seconds);
     } else if (option == "--version") {
       printf("launcher-check %s\n", LAUNCHER_VERSION);
       return 0;
@@ -122,12 +145,43 @@ int launcherCheckMain(int argc, char** argv) {
   std::string out = options.json       ? formatCheckJson(reports, options.strict)
                     : options.matrix ? formatMatrixText(reports, options.strict)
                                      : formatCheckText(reports[0]);
+  int verdict = checkVerdict(reports, options.strict);
+  if (options.trial) {
+    int trialVerdict = 0;
+    std::vector<TrialReport> trials;
+    // The dry run's report comes first: a trial takes a while.
+    if (!options.json) {
+      fwrite(out.data(), 1, out.size(), stdout);
+      fflush(stdout);
+      out.clear();
+    }
+    for (const CheckReport& report : reports) {
+      // The matrix's rows on a clean machine are the trials.
+      if (options.matrix && !report.clean) continue;
+      trials.emplace_back();
+      trialVerdict = std::max(trialVerdict, runTrial(options.trialOptions, report.identity,
+                                                     report, &trials.back()));
+    }
+    // What really happened outweighs the prediction: a clean machine and a
+    // home directory of its own may well let a run succeed that the dry
+    // run, for this machine, says fails. --strict keeps the dry run's word.
+    verdict = trialVerdict == 2 || !options.strict ? trialVerdict
+                                                   : std::max(verdict, trialVerdict);
+    if (options.json) {
+      // The trials are one more member of the same document.
+      out.erase(out.rfind('}'));
+      while (!out.empty() && out.back() == '\n') out.pop_back();
+      out += ",\n  \"trials\": " + formatTrialJson(trials) + "\n}\n";
+    } else {
+      out = formatTrialText(trials);
+    }
+  }
   fwrite(out.data(), 1, out.size(), stdout);
   if (fflush(stdout) != 0) {
     perror("launcher-check: standard output");
     return 2;
   }
-  return checkVerdict(reports, options.strict);
+  return verdict;
 }
 
 }  // namespace

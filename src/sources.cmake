@@ -24,6 +24,7 @@ endforeach()
 # units ask them and explain the answer.
 set(CHECK_UNITS
   checkMain
+  trial
   checkOutput
   checkRun
   checkOptions
@@ -31,7 +32,8 @@ set(CHECK_UNITS
   checkValues
   checkLines
   check
-  checkIdentity)
+  checkIdentity
+  sandbox)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)
   list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)
