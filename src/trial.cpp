@@ -20,6 +20,7 @@
 #include "probe.h"
 #include "programFile.h"
 #include "settings.h"
+#include "trust.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
