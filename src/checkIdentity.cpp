@@ -77,10 +77,6 @@ bool isScript(const std::string& path) {
   return script;
 }
 
-bool isWritableByOthers(const struct stat& st) {
-  return (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
-}
-
 // A password database entry, copied at once: the next lookup overwrites it.
 struct UserEntry {
   bool found = false;
@@ -309,28 +305,21 @@ std::string createProblem(const CheckIdentity& identity, const std::string& path
 std::string untrustedByRoot(const std::string& path) {
   std::vector<std::string> entries = directoriesAbove(path);
   entries.push_back(path);
-  struct stat above {};
   for (size_t i = 0; i < entries.size(); ++i) {
     struct stat st;
     if (stat(entries[i].c_str(), &st) != 0) {
-      // Whoever may write the directory may create the entry.
-      if (i > 0 && isWritableByOthers(above)) {
-        return entries[i - 1] + " may be written by other users, who could create " +
-               entries[i];
-      }
-      return std::string();
+      // Whoever may write the directory may create the entry first, sticky
+      // or not: the launcher would then refuse it, or follow it.
+      struct stat above;
+      if (i == 0 || stat(entries[i - 1].c_str(), &above) != 0) return std::string();
+      std::string why = ownershipProblem(above.st_uid, above.st_gid, above.st_mode, 0, false);
+      if (why.empty()) return std::string();
+      return entries[i - 1] + " " + why + ", so another user could create " + entries[i];
     }
-    if (st.st_uid != 0) {
-      return formatText("%s belongs to uid %lu", entries[i].c_str(),
-                        static_cast<unsigned long>(st.st_uid));
-    }
-    // Others may write here, but in a sticky directory they cannot replace
-    // what root owns.
-    if (i > 0 && isWritableByOthers(above) && (above.st_mode & S_ISVTX) == 0) {
-      return entries[i - 1] + " may be written by other users";
-    }
-    above = st;
+    // The launcher's own rule, as root applies it to every name on the way.
+    bool isLast = i + 1 == entries.size();
+    std::string why = ownershipProblem(st.st_uid, st.st_gid, st.st_mode, 0, !isLast);
+    if (!why.empty()) return entries[i] + " " + why;
   }
-  if (isWritableByOthers(above)) return path + " may be written by other users";
   return std::string();
 }

@@ -12,6 +12,7 @@
 #include "probe.h"
 #include "settings.h"
 #include "stringtable.h"
+#include "trust.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
@@ -176,6 +177,17 @@ void describeProbe(CheckReport* report) {
               "' version='...'");
 }
 
+// A file that root's rule refuses counts as missing for root: an agent
+// unpacked with the archive's user ids, say.
+void addRefusedByRoot(const std::string& file, const std::string& why,
+                      CheckReport* report) {
+  addProblem(report, file, 0, CHECK_ERROR, "untrusted-agent-file",
+             why + ": the launcher, run by root, counts it as not found, since "
+                   "another user could change it",
+             "make it and every directory above it root's and writable by no one else "
+             "(chown -R root:root, chmod -R go-w), or install the agent as root again");
+}
+
 // A location that another user could write decides what root runs.
 void checkLocationTrust(const KeyLines& keyLine, CheckReport* report) {
   const ProbeTrace& trace = report->trace;
@@ -265,6 +277,15 @@ void decideRun(const KeyLines& keyLine, CheckReport* report) {
     report->agentKnown = true;
     report->agentWaited = settings.isWait;
     const std::string& program = report->agentCommand.AgentProgram;
+    std::string refused;
+    if (!isAgentProgramUsable(program, &refused) && !refused.empty()) {
+      addRefusedByRoot(program, refused, report);
+      fail(report, 1,
+           "root's rule refuses the agent program " + program + ": error message \"" +
+               agentNotFoundMessage(*report) + "\", exit status 1",
+           report->problems.back().fix);
+      return;
+    }
     if (!isFileExist(program)) {
       // The launcher says the agent cannot be found, though it was: only
       // its program is missing.
@@ -393,6 +414,9 @@ void checkPackage(const std::string& launcherPath,
     free(cwd);
   }
   setLauncherInfo(fullPath, &report->info);
+  // The launcher reads its package through the directory it was started
+  // from, where root's rule does not look; so does the prediction.
+  reopenPackageDirectory(report->info.launcherDir);
   checkLauncherFile(report);
 
   report->iniPath = report->info.launcherDir + report->info.launcherName + ".ini";
@@ -443,6 +467,9 @@ void checkPackage(const std::string& launcherPath,
                         &report->agent, &report->trace);
   limitProbeToIdentity(report);
   describeProbe(report);
+  if (!report->trace.untrustedFile.empty()) {
+    addRefusedByRoot(report->trace.untrustedFile, report->trace.untrustedReason, report);
+  }
   checkLocationTrust(keyLine, report);
   report->sufficient = isAgentSufficient(report->agent, report->ini);
   decideRun(keyLine, report);

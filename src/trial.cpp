@@ -106,6 +106,7 @@ Settings settingsHere(const CheckReport& check) {
   // The dry run may have assumed another user in the process the steps are
   // copies of: inside, the real one decides.
   assumeUserId(-1);
+  reopenPackageDirectory(check.info.launcherDir);
   Settings settings;
   processCmdLineAndIni(check.info, check.ini, check.cmd, &settings);
   return settings;

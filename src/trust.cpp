@@ -240,6 +240,12 @@ void setPackageDirectory(int dirFd) {
 
 int packageDirectory() { return packageDirFd; }
 
+void reopenPackageDirectory(const std::string& dir) {
+  if (packageDirFd >= 0) close(packageDirFd);
+  packageDirFd = -1;
+  if (!dir.empty()) setPackageDirectory(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool isTrustedOwner(uid_t owner, uid_t euid) { return owner == 0 || owner == euid; }
 
 std::string ownershipProblem(uid_t uid, gid_t gid, mode_t mode, uid_t euid,

@@ -25,6 +25,10 @@ int isTrustEnforced();
 // chose the package, so nothing at or below it is checked.
 void setPackageDirectory(int dirFd);
 int packageDirectory();
+// Opens `dir` as the package directory in place of an earlier one: for a
+// tool that explains one package after another, or from inside a copy of
+// the machine, where a handle opened outside would still reach the original.
+void reopenPackageDirectory(const std::string& dir);
 
 // The ownership rule for one file or directory, for a reader with user id
 // `euid`: empty when it is trusted (owned by root or `euid`, writable by no

@@ -102,7 +102,7 @@ const char kGood[] =
 enum Setup { NONE, NO_INI, OTHER_NAME, LAUNCHER_0644, INSTALLER_0644,
              INSTALLER_DIR, NO_INSTALLER_FILE, MSI_FILE, INSTALLER_CRLF,
              INSTALLER_NO_INTERPRETER, INSTALLER_TEXT, INI_0600, INSTALLER_0700,
-             AGENT_CRLF, SHARED_DIR };
+             AGENT_CRLF, SHARED_DIR, FOREIGN_AGENT };
 
 struct ProblemCase {
   const char* code;
@@ -133,6 +133,9 @@ TEST_P(ProblemTest, ReportsTheLineTheSeverityAndTheStatus) {
     for (size_t at; (at = text.find("PKG/")) != std::string::npos;) {
       text.replace(at, 3, pkgDir);
     }
+    for (size_t at; (at = text.find("AGENT/")) != std::string::npos;) {
+      text.replace(at, 5, agentDir);
+    }
     return text;
   };
   const std::pair<e2e::Setup, const char*> scripts[] = {
@@ -162,6 +165,11 @@ TEST_P(ProblemTest, ReportsTheLineTheSeverityAndTheStatus) {
   if (c.setup == AGENT_CRLF) {
     installAgent(agent("1.0.0"));
     write(agentDir + "/bin/agent", "#!/bin/sh\r\nexit 0\r\n");
+  }
+  if (c.setup == FOREIGN_AGENT) {
+    // As tar leaves an archive's user ids when root unpacks it.
+    installAgent(agent("1.0.0"));
+    EXPECT_EQ(0, lchown((agentDir + "/bin/agent").c_str(), 65534, 65534));
   }
   if (c.setup == SHARED_DIR) {
     mkdirs(pkgDir + "/shared");
@@ -305,8 +313,12 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
                 replaced(replaced(kG, "=.quorvin/agent.key", "=PKG/shared/agent.key"),
                          "ISADMIN=false\n", ""),
                 SHARED_DIR, "PKG/setup.ini:4: error: the location key file PKG/shared/agent.key: "
-                            "PKG/shared may be written by other users",
-                "a location only root may write", 1, {}, "--as-root"}));
+                            "PKG/shared is writable by others",
+                "a location only root may write", 1, {}, "--as-root"},
+    ProblemCase{"untrusted-agent-file", kG, FOREIGN_AGENT,
+                "AGENT/bin/agent: error: AGENT/bin/agent is owned by uid 65534",
+                "make it and every directory above it root's", 1, {},
+                "--as-root"}));
 
 TEST_F(CheckTest, UsageMistakesEndWithTwo) {
   writeIni(Ini());
