@@ -99,10 +99,8 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 }
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
-  int rc = settings.nl.empty()
-               ? runProgram(installer.InstallerProgram, installer.installerArglist)
-               : runProgram(installer.InstallerProgram,
-                            installer.installerArglist, settings.nl);
+  int rc = runProgram(installer.InstallerProgram, installer.installerArglist,
+                      childEnvironment(settings.nl, installer.installerEnv));
   logSection("Return code of agent installer");
   logValue("rc", rc);
   logValue("InstallerProgram", installer.InstallerProgram);

@@ -41,6 +41,19 @@ const Placeholder kPlaceholders[] = {
     {"<APPDATA>", appDataDir},
 };
 
+// The location key as the key functions take it, and its type.
+std::string locationKeyName(const LauncherInfo& info, const IniSettings& ini,
+                            int isUserAdmin, int* keyType) {
+  *keyType = isUserAdmin ? KEY_TYPE_MACHINE : KEY_TYPE_USER;
+  std::string keyName = ini.iniManagerLocationKey;
+  // A relative machine key would be read from the working directory,
+  // which root may start the launcher from without owning it.
+  if (*keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName)) {
+    keyName = joinPath(info.launcherDir, keyName);
+  }
+  return keyName;
+}
+
 }  // namespace
 
 void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
@@ -55,13 +68,8 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
   logValue("isUserAdmin", settings.isUserAdmin);
 
   if (!ini.iniManagerLocationKey.empty()) {
-    int keyType = settings.isUserAdmin ? KEY_TYPE_MACHINE : KEY_TYPE_USER;
-    std::string keyName = ini.iniManagerLocationKey;
-    // A relative machine key would be read from the working directory,
-    // which root may start the launcher from without owning it.
-    if (keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName)) {
-      keyName = joinPath(info.launcherDir, keyName);
-    }
+    int keyType;
+    std::string keyName = locationKeyName(info, ini, settings.isUserAdmin, &keyType);
     trace->locationSource = "key";
     trace->keyType = keyType;
     getRegKeyPath(keyName, keyType, &trace->keyFile);
@@ -70,16 +78,8 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
     logValue("iniManagerLocationKey", ini.iniManagerLocationKey);
   } else if (!ini.iniManagerLocationFile.empty()) {
     std::string referenceFile;
-    const char* placeholder = nullptr;
     trace->locationSource = "file";
-    if (parseSystemValue(&referenceFile, ini.iniManagerLocationFile, info,
-                         settings.isUserAdmin, &placeholder) == 0) {
-      // Still relative: the package's directory, as for LOCATION, never the
-      // working directory. <CURRDIR> already was the package's directory.
-      if (!isFileAbsolute(referenceFile) &&
-          (!placeholder || strcmp(placeholder, kCurrentDirPlaceholder) != 0)) {
-        referenceFile = joinPath(info.launcherDir, referenceFile);
-      }
+    if (getLocationFilePath(info, ini, settings.isUserAdmin, &referenceFile) == 0) {
       trace->keyFile = referenceFile;
       getProperty(referenceFile, kLocationKey, &agent->refLocation);
     }
@@ -87,6 +87,31 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
     logValue("refFile", referenceFile);
   }
   agent->refVersion = getInstalledQRVersion(agent->refLocation, trace);
+}
+
+int getLocationFilePath(const LauncherInfo& info, const IniSettings& ini,
+                        int isUserAdmin, std::string* path) {
+  path->clear();
+  if (!ini.iniManagerLocationKey.empty()) {
+    int keyType;
+    std::string keyName = locationKeyName(info, ini, isUserAdmin, &keyType);
+    if (getRegKeyPath(keyName, keyType, path) == 0) return 0;
+    path->clear();
+    return -1;
+  }
+  if (ini.iniManagerLocationFile.empty()) return -1;
+  const char* placeholder = nullptr;
+  if (parseSystemValue(path, ini.iniManagerLocationFile, info, isUserAdmin,
+                       &placeholder) != 0) {
+    return -1;
+  }
+  // Still relative: the package's directory, as for LOCATION, never the
+  // working directory. <CURRDIR> already was the package's directory.
+  if (!isFileAbsolute(*path) &&
+      (!placeholder || strcmp(placeholder, kCurrentDirPlaceholder) != 0)) {
+    *path = joinPath(info.launcherDir, *path);
+  }
+  return 0;
 }
 
 int parseSystemValue(std::string* dst, const std::string& src,
