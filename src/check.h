@@ -3,12 +3,17 @@
 // effective settings, agent probe and command lines), lists what is wrong
 // with it, and tells what a run would do here. It runs nothing, shows
 // nothing and writes no file.
+//
+// This unit holds the report every other check unit fills, and the few
+// helpers they share to put a problem into it and to show a value.
 #ifndef LAUNCHER_CHECK_H_
 #define LAUNCHER_CHECK_H_
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "checkIdentity.h"
 #include "probe.h"
 #include "records.h"
 
@@ -45,12 +50,24 @@ struct CheckLook {
   std::string why;    // why nothing was found
 };
 
+// A file the launcher reads after the installer has ended with 0, and what
+// it must hold for the agent to be found and started.
+struct CheckExpectation {
+  std::string path;
+  std::string holds;
+};
+
 struct CheckReport {
+  // Set by the caller: whom the run is explained for, and whether as on a
+  // machine where no agent is installed.
+  CheckIdentity identity;
+  bool clean = false;
+
+  bool iniRead = false;
+  bool help = false;  // a help form: the run only shows the usage
   std::vector<std::string> launcherArgs;
   LauncherInfo info;
   std::string iniPath;
-  bool iniRead = false;
-  bool help = false;  // a help form: the run only shows the usage
   IniSettings ini;
   CmdSettings cmd;
   Settings settings;
@@ -60,30 +77,41 @@ struct CheckReport {
   ProbeTrace trace;
   AgentInfo agent;
   std::vector<CheckLook> looks;
-  bool sufficient = false;
 
+  bool sufficient = false;
   bool installerRuns = false;   // the installer would be started
-  InstallerCommand installer;
   bool agentKnown = false;      // the agent's command line is known now
   bool agentPredicted = false;  // shown for "<agent directory>" after install
-  AgentCommand agentCommand;
   bool agentWaited = false;     // a child that is waited for, else exec
+  InstallerCommand installer;
+  AgentCommand agentCommand;
+  std::vector<CheckExpectation> contract;  // when the installer runs
 
   // How the run ends as far as it can be known here: a status, or -1 when
-  // the agent's or the installer's own status decides.
+  // the agent's or the installer's own status decides. When the run cannot
+  // succeed: what mends it.
   int endStatus = -1;
+  bool runFails = false;
   std::string endText;
+  std::string failFix;
 };
 
-// Reads the package of the launcher at `launcherPath` and decides what a run
-// with `args` (the launcher's own options) would do. Never fails: every
-// obstacle is a problem in the report.
-void checkPackage(const std::string& launcherPath,
-                  const std::vector<std::string>& args, CheckReport* report);
+// The line of the INI file that last set each key; a key that is not there
+// has line 0.
+using KeyLines = std::map<std::string, int>;
+int lineOf(const KeyLines& keyLine, const std::string& key);
+
+void addProblem(CheckReport* report, const std::string& file, int line,
+                CheckSeverity severity, const char* code,
+                const std::string& message, const std::string& fix);
 int countProblems(const CheckReport& report, CheckSeverity severity);
 
-std::string formatCheckText(const CheckReport& report);
-std::string formatCheckJson(const CheckReport& report);
+// "1 error", "2 errors".
+std::string plural(int count, const char* word);
+// `text` in double quotes for people: quotes, backslashes, control bytes
+// and each byte of invalid UTF-8 escaped (\xNN), so that blanks, carriage
+// returns and quote characters inside a value stay visible.
+std::string shown(const std::string& text);
 // A JSON string literal. Invalid UTF-8 bytes become \u0080..\u00ff, one per
 // byte; valid characters are never escaped above U+007F, so such an escape
 // always stands for a raw byte.
@@ -92,9 +120,5 @@ std::string jsonString(const std::string& bytes);
 // close enough to be a likely misspelling.
 std::string nearestText(const std::string& text,
                         const std::vector<std::string>& known);
-
-// The tool: parses its own arguments, prints, returns the exit status
-// (0 no errors, 1 errors, 2 usage mistake).
-int launcherCheckMain(int argc, char** argv);
 
 #endif  // LAUNCHER_CHECK_H_

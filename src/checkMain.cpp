@@ -1,3 +1,189 @@
-#include "check.h"
+// launcher-check's own command line: which package, which launcher
+// options, for whom, text or JSON, and whether to try the package for real;
+// the exit status is the verdict.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "checkOutput.h"
+#include "checkRun.h"
+#include "launcherVersion.h"
+#include "trial.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: launcher-check [--json] [--strict] [--as-root | --as-user[=USER]] [--home DIR]\n"
+    "                      [--clean] LAUNCHER [LAUNCHER-OPTION...]\n"
+    "       launcher-check [--json] [--strict] --matrix [--as-user=USER] [--home DIR]\n"
+    "                      LAUNCHER [LAUNCHER-OPTION...]\n"
+    "       launcher-check [--json] [--strict] --trial [--as-root | --as-user[=USER] | --matrix]\n"
+    "                      [--home DIR] [--agent-seconds N] LAUNCHER [LAUNCHER-OPTION...]\n"
+    "       launcher-check --version\n";
+
+struct ToolOptions {
+  bool json = false;
+  bool strict = false;
+  bool asRoot = false;
+  bool asUser = false;
+  std::string user;
+  bool hasHome = false;
+  std::string home;
+  bool clean = false;
+  bool matrix = false;
+  bool trial = false;
+  TrialOptions trialOptions;
+};
+
+const long kMostAgentSeconds = 86400;
+
+int usageMistake(const std::string& what) {
+  fprintf(stderr, "launcher-check: %s\n%s", what.c_str(), kUsage);
+  return 2;
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
+}
+
+// The identities the options ask for: root, an ordinary user, or the
+// caller; *err when a user is unknown.
+bool chosenIdentity(const ToolOptions& options, bool root, CheckIdentity* identity,
+                    std::string* err) {
+  if (root) return rootIdentity(options.asRoot ? options.home : std::string(), identity);
+  if (options.asUser || options.matrix) {
+    return userIdentity(options.user, options.home, identity, err);
+  }
+  *identity = callerIdentity();
+  if (options.hasHome) {
+    identity->hasHome = true;
+    identity->home = options.home;
+  }
+  return true;
+}
+
+// Prints, and returns the exit status (0 no errors, 1 errors, or with
+// --strict warnings too, 2 usage mistake).
+int launcherCheckMain(int argc, char** argv) {
+  ToolOptions options;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    std::string option = argv[i];
+    if (option == "--json") {
+      options.json = true;
+    } else if (option == "--strict") {
+      options.strict = true;
+    } else if (option == "--as-root") {
+      options.asRoot = true;
+    } else if (option == "--as-user" || startsWith(option, "--as-user=")) {
+      options.asUser = true;
+      if (option.size() > 9) options.user = option.substr(10);
+    } else if (option == "--home" || startsWith(option, "--home=")) {
+      if (option == "--home" && i + 1 >= argc) return usageMistake("--home needs a directory");
+      options.home = option == "--home" ? argv[++i] : option.substr(7);
+      if (options.home.empty() || options.home[0] != '/') {
+        return usageMistake("--home needs an absolute directory");
+      }
+      options.hasHome = true;
+    } else if (option == "--clean") {
+      options.clean = true;
+    } else if (option == "--matrix") {
+      options.matrix = true;
+    } else if (option == "--trial") {
+      options.trial = true;
+    } else if (option == "--agent-seconds" || startsWith(option, "--agent-seconds=")) {
+      if (option == "--agent-seconds" && i + 1 >= argc) {
+        return usageMistake("--agent-seconds needs a number of seconds");
+      }
+      std::string value = option == "--agent-seconds" ? argv[++i] : option.substr(16);
+      char* end = nullptr;
+      long seconds = strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || seconds < 0 || seconds > kMostAgentSeconds) {
+        return usageMistake("--agent-seconds needs a number of seconds from 0 to 86400");
+      }
+      options.trialOptions.agentSeconds = static_cast<int>(seconds);
+    } else if (option == "--version") {
+      printf("launcher-check %s\n", LAUNCHER_VERSION);
+      return 0;
+    } else if (option == "--help") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (option == "--") {
+      ++i;
+      break;
+    } else {
+      return usageMistake("unknown option " + option);
+    }
+  }
+  if (options.asRoot && options.asUser) return usageMistake("--as-root or --as-user, not both");
+  if (options.matrix && (options.asRoot || options.clean)) {
+    return usageMistake("--matrix already covers root and a clean machine");
+  }
+  if (i >= argc || argv[i][0] == '\0') {
+    fputs(kUsage, stderr);
+    return 2;
+  }
+
+  // The rows: root and an ordinary user, each here and on a clean machine;
+  // or the one run asked for.
+  // Every identity is taken before the first row changes HOME.
+  std::vector<CheckReport> reports(options.matrix ? 4 : 1);
+  for (size_t row = 0; row < reports.size(); ++row) {
+    std::string err;
+    bool root = options.matrix ? row < 2 : options.asRoot;
+    if (!chosenIdentity(options, root, &reports[row].identity, &err)) {
+      return usageMistake(err);
+    }
+    reports[row].clean = options.matrix ? row % 2 == 1 : options.clean;
+  }
+  for (CheckReport& report : reports) {
+    checkPackage(argv[i], std::vector<std::string>(argv + i + 1, argv + argc), &report);
+  }
+  std::string out = options.json       ? formatCheckJson(reports, options.strict)
+                    : options.matrix ? formatMatrixText(reports, options.strict)
+                                     : formatCheckText(reports[0]);
+  int verdict = checkVerdict(reports, options.strict);
+  if (options.trial) {
+    int trialVerdict = 0;
+    std::vector<TrialReport> trials;
+    // The dry run's report comes first: a trial takes a while.
+    if (!options.json) {
+      fwrite(out.data(), 1, out.size(), stdout);
+      fflush(stdout);
+      out.clear();
+    }
+    for (const CheckReport& report : reports) {
+      // The matrix's rows on a clean machine are the trials.
+      if (options.matrix && !report.clean) continue;
+      trials.emplace_back();
+      trialVerdict = std::max(trialVerdict, runTrial(options.trialOptions, report.identity,
+                                                     report, &trials.back()));
+    }
+    // What really happened outweighs the prediction: a clean machine and a
+    // home directory of its own may well let a run succeed that the dry
+    // run, for this machine, says fails. --strict keeps the dry run's word.
+    verdict = trialVerdict == 2 || !options.strict ? trialVerdict
+                                                   : std::max(verdict, trialVerdict);
+    if (options.json) {
+      // The trials are one more member of the same document.
+      out.erase(out.rfind('}'));
+      while (!out.empty() && out.back() == '\n') out.pop_back();
+      out += ",\n  \"trials\": " + formatTrialJson(trials) + "\n}\n";
+    } else {
+      out = formatTrialText(trials);
+    }
+  }
+  fwrite(out.data(), 1, out.size(), stdout);
+  if (fflush(stdout) != 0) {
+    perror("launcher-check: standard output");
+    return 2;
+  }
+  return verdict;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) { return launcherCheckMain(argc, argv); }

@@ -5,17 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "trust.h"
+
 namespace {
 
 // fgets with a 255-byte buffer: the piece size that every file format of the
 // launcher is defined by.
 const int kPieceBufferSize = 255;
 
-}  // namespace
+// O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
+const int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 
-FILE* openRegularFile(const std::string& path) {
-  // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+FILE* streamOfRegularFile(int fd) {
   if (fd < 0) return nullptr;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -25,6 +26,20 @@ FILE* openRegularFile(const std::string& path) {
   FILE* file = fdopen(fd, "r");
   if (!file) close(fd);
   return file;
+}
+
+}  // namespace
+
+FILE* openRegularFile(const std::string& path) {
+  return streamOfRegularFile(open(path.c_str(), kReadFlags));
+}
+
+FILE* openRegularFileAt(int dirFd, const std::string& path) {
+  return streamOfRegularFile(openat(dirFd, path.c_str(), kReadFlags));
+}
+
+FILE* openDecidingFile(int dirFd, const std::string& path, std::string* why) {
+  return streamOfRegularFile(openTrusted(dirFd, path, kReadFlags, why));
 }
 
 bool readPiece(FILE* file, std::string* piece, bool* endsLine) {

@@ -10,6 +10,11 @@
 // otherwise. A FIFO or a device where one of the launcher's files belongs
 // would block its start or feed it without end, so it counts as missing.
 FILE* openRegularFile(const std::string& path);
+// The same for `path` relative to the directory handle `dirFd`.
+FILE* openRegularFileAt(int dirFd, const std::string& path);
+// The same for a file that decides what the launcher runs: as root, only
+// when root's rule trusts it (see trust.h); *why then names the refusal.
+FILE* openDecidingFile(int dirFd, const std::string& path, std::string* why);
 
 // Reads the next piece of a text file the way the launcher's file formats
 // are defined: at most 254 bytes, stopping after a newline, with the first

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files.h"
 #include "stringtable.h"
+#include "trust.h"
 #include "uiGTK.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
@@ -99,8 +101,11 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 }
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
+  int execErrno = 0;
   int rc = runProgram(installer.InstallerProgram, installer.installerArglist,
-                      childEnvironment(settings.nl, installer.installerEnv));
+                      childEnvironment(settings.nl, installer.installerEnv),
+                      &execErrno);
+  logStartFailure(installer.InstallerProgram, execErrno);
   logSection("Return code of agent installer");
   logValue("rc", rc);
   logValue("InstallerProgram", installer.InstallerProgram);
@@ -158,14 +163,16 @@ bool installAgent(const LauncherInfo& info, const IniSettings& ini,
 // Starts the agent in place of the launcher, or as a child that is started
 // again while it asks for it with the restart code.
 int startAgent(const Settings& settings, const AgentCommand& agent) {
-  int rc;
+  int rc, execErrno = 0;
   if (settings.isWait) {
-    rc = runProgram(agent.AgentProgram, agent.agentArglist);
+    rc = runProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
   } else {
-    rc = replaceProgram(agent.AgentProgram, agent.agentArglist);
+    rc = replaceProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
   }
+  logStartFailure(agent.AgentProgram, execErrno);
   while (rc == kRestartCode && !wasSignalPassedOn()) {
-    rc = runProgram(agent.AgentProgram, agent.agentArglist);
+    rc = runProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
+    logStartFailure(agent.AgentProgram, execErrno);
   }
   return rc;
 }
@@ -188,33 +195,11 @@ void backupArgList(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) inputArgv[i] = strdup(argv[i]);
 }
 
-namespace {
-
-bool isRunningLauncher(const std::string& candidate, void*) {
-  return isRunningProgram(candidate) == 1;
-}
-
-// A bare name is looked up in the working directory first, where a link to
-// the launcher is the same file yet not how it was started.
-bool isStartedLauncher(const std::string& candidate, void*) {
-  return isStartedProgram(candidate) == 1;
-}
-
-}  // namespace
-
 bool getLauncherInfo(const char* argv0, LauncherInfo* info) {
-  // argv[0] is the caller's word, and a bare name is searched in the
-  // working directory first: a candidate counts only when it is the program
-  // that runs, or whoever fills the working directory picks the INI file.
-  // Where the running program cannot be identified at all, every candidate
-  // counts, as it always did.
-  CommandFilter filter;
-  if (isRunningProgramKnown()) {
-    filter.test = strchr(argv0, '/') ? isRunningLauncher : isStartedLauncher;
-  }
-  std::string fullPath = findCommand(argv0, filter);
-  if (fullPath.empty()) fullPath = findCommand(std::string(argv0) + ".exe", filter);
-  if (fullPath.empty() && filter.test) fullPath = runningProgramPath();
+  // argv[0] is the caller's word: it may spell the launcher's directory
+  // (relative, through PATH), never choose another one.
+  std::string fullPath;
+  setPackageDirectory(locateLauncher(argv0, &fullPath));
   setLauncherInfo(fullPath, info);
   return true;
 }
@@ -232,7 +217,12 @@ int launcherMain(int argc, char** argv) {
 
   IniSettings ini;
   std::string iniPath = info.launcherDir + info.launcherName + ".ini";
-  if (!processINI(iniPath, &ini)) {
+  FILE* iniFile = packageDirectory() >= 0
+                      ? openRegularFileAt(packageDirectory(), info.launcherName + ".ini")
+                      : openRegularFile(iniPath);
+  int iniRead = processINI(iniFile, &ini);
+  if (iniFile) fclose(iniFile);
+  if (!iniRead) {
     reportIniNotOpen(iniPath);
     return 1;
   }
@@ -244,8 +234,9 @@ int launcherMain(int argc, char** argv) {
   }
 
   if (cmd.isDebug == 1) {
-    openLog(cmd.argLogFile);
+    openLog(cmd.argLogFile, info.launcherFile.empty() ? "launcher" : info.launcherFile);
     printInputInfo(info, ini, cmd);
+    logRefusedHome();
   }
 
   Settings settings;
@@ -262,13 +253,17 @@ int launcherMain(int argc, char** argv) {
 
   AgentCommand command;
   createAgentArgList(ini, cmd, settings, agent, &command);
-  if (!isFileExist(command.AgentProgram)) {
+  if (!isAgentProgramUsable(command.AgentProgram)) {
     logFormat("Agent program cannot be found: %s \n", command.AgentProgram);
     reportError(settings, MSG_AGENT_NOT_FOUND, ini.iniManagerVersion.c_str());
     return 1;
   }
 
   logValue("isWait", settings.isWait);
+  // The log stays open until the agent has started, so a start that fails
+  // is logged; it is close-on-exec and flushed first, so the agent never
+  // holds it and every line is in the file when the agent takes over.
+  int rc = startAgent(settings, command);
   closeLog();
-  return startAgent(settings, command);
+  return rc;
 }

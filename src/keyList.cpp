@@ -117,8 +117,18 @@ int KEYLIST::printList() {
 }
 
 int KEYLIST::loadList(const std::string& path) {
-  clearList();
   FILE* file = openRegularFile(path);
+  if (!file) {
+    clearList();
+    return 1;
+  }
+  int result = loadList(file);
+  fclose(file);
+  return result;
+}
+
+int KEYLIST::loadList(FILE* file) {
+  clearList();
   if (!file) return 1;
   std::string piece, key, value;
   // The first line of a key wins. Checking the keys seen so far in a set
@@ -128,7 +138,6 @@ int KEYLIST::loadList(const std::string& path) {
     if (!head || parseKey(piece, &key, &value) != 0) continue;
     if (seen.insert(key).second) insertNode(head, key, value);
   }
-  fclose(file);
   return 0;
 }
 
@@ -158,8 +167,15 @@ int KEYLIST::saveList(const std::string& path) {
 
 int getProperty(const std::string& path, const std::string& key,
                 std::string* dst) {
+  FILE* file = openRegularFile(path);
+  int result = getProperty(file, key, dst);
+  if (file) fclose(file);
+  return result;
+}
+
+int getProperty(FILE* file, const std::string& key, std::string* dst) {
   KEYLIST list;
-  if (list.loadList(path) != 0) return -1;
+  if (list.loadList(file) != 0) return -1;
   dst->clear();
   const char* value = list.find(key);
   if (!value) return -1;

@@ -4,6 +4,7 @@
 #ifndef LAUNCHER_KEYLIST_H_
 #define LAUNCHER_KEYLIST_H_
 
+#include <cstdio>
 #include <string>
 
 struct KEYNODE {
@@ -31,6 +32,8 @@ class KEYLIST {
   int getNextKey(std::string* keyOut, std::string* valueOut);
   int printList();
   int loadList(const std::string& path);
+  // Loads from a file the caller opened; the file stays open.
+  int loadList(FILE* file);
   int saveList(const std::string& path);
 
  private:
@@ -48,6 +51,9 @@ class KEYLIST {
 // failure; a file that cannot be opened leaves *dst unchanged.
 int getProperty(const std::string& path, const std::string& key,
                 std::string* dst);
+// The same from a file the caller opened (null: cannot be opened); the file
+// stays open.
+int getProperty(FILE* file, const std::string& key, std::string* dst);
 int setProperty(const std::string& path, const std::string& key,
                 const std::string& value);
 // Loads the file, adds or updates the key and saves it again; the two texts

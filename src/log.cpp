@@ -1,5 +1,6 @@
 #include "log.h"
 
+#include "programFile.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
@@ -8,13 +9,34 @@ FILE* logFile = nullptr;
 namespace {
 
 const char kRule[] = "======================================================\n";
+const char kNotTrustedLine[] = "Not trusted: %s: %s\n";
+const char kLogRefusedMessage[] = "%s: not writing the log to %s: %s\n";
+const char kCannotStart[] = "Cannot start %s: %s\n";
 
 }  // namespace
 
-void openLog(const std::string& path) {
+void openLog(const std::string& path, const std::string& who) {
   // Close-on-exec: neither the installer nor the agent inherits the log. It
   // holds every argument, tokens included, so a new one is the user's only.
-  logFile = openLogStream(path);
+  std::string why;
+  logFile = openLogStream(path, &why);
+  // An admin who asked for a log is told why there is none, unless the
+  // file simply cannot be opened.
+  if (!logFile && !why.empty()) {
+    fprintf(stderr, kLogRefusedMessage, who.c_str(), path.c_str(), why.c_str());
+  }
+}
+
+void logNotTrusted(const std::string& path, const std::string& why) {
+  if (logFile) fprintf(logFile, kNotTrustedLine, path.c_str(), why.c_str());
+}
+
+void logRefusedHome() {
+  std::string home, why, used;
+  if (!logFile || !isHomeRefused(&home, &why)) return;
+  logNotTrusted(home, why);
+  getHomeDir(&used);
+  logValue("homeDir", used);
 }
 
 void closeLog() {
@@ -48,6 +70,12 @@ void logLine(const char* text) {
 
 void logFormat(const char* format, const std::string& value) {
   if (logFile) fputs(formatText(format, value.c_str()).c_str(), logFile);
+}
+
+void logStartFailure(const std::string& program, int execErrno) {
+  if (!logFile || execErrno == 0) return;
+  fprintf(logFile, kCannotStart, program.c_str(),
+          whyProgramCannotStart(program, execErrno).c_str());
 }
 
 void printInputInfo(const LauncherInfo& info, const IniSettings& ini,

@@ -12,7 +12,9 @@
 // Open while logging; null when no log was requested or it cannot be opened.
 extern FILE* logFile;
 
-void openLog(const std::string& path);
+// Opens the log at `path`. When a rule about who controls that file turns
+// the log off, one line on standard error, beginning with `who`, says so.
+void openLog(const std::string& path, const std::string& who);
 void closeLog();
 void logSection(const char* title);
 void logValue(const char* name, const std::string& value);
@@ -20,6 +22,14 @@ void logValue(const char* name, int value);
 void logList(const char* name, const std::vector<std::string>& list);
 void logLine(const char* text);
 void logFormat(const char* format, const std::string& value);
+// A file that root's rule refused: one line naming it and the reason.
+void logNotTrusted(const std::string& path, const std::string& why);
+// Once per run, after the input sections: the home directory used when
+// root's rule refused HOME.
+void logRefusedHome();
+// One line for a program that could not be started (`execErrno` not 0):
+// the program and the reason, the file's where it tells one.
+void logStartFailure(const std::string& program, int execErrno);
 void printInputInfo(const LauncherInfo& info, const IniSettings& ini,
                     const CmdSettings& cmd);
 

@@ -1,10 +1,13 @@
 #include "probe.h"
 
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "files.h"
 #include "keyList.h"
 #include "log.h"
+#include "trust.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
@@ -41,17 +44,74 @@ const Placeholder kPlaceholders[] = {
     {"<APPDATA>", appDataDir},
 };
 
-// The location key as the key functions take it, and its type.
+// The location key as the key functions take it, and its type. *inPackage
+// (when given): a relative machine key, which lies in the package directory.
 std::string locationKeyName(const LauncherInfo& info, const IniSettings& ini,
-                            int isUserAdmin, int* keyType) {
+                            int isUserAdmin, int* keyType, bool* inPackage) {
   *keyType = isUserAdmin ? KEY_TYPE_MACHINE : KEY_TYPE_USER;
   std::string keyName = ini.iniManagerLocationKey;
   // A relative machine key would be read from the working directory,
   // which root may start the launcher from without owning it.
-  if (*keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName)) {
-    keyName = joinPath(info.launcherDir, keyName);
-  }
+  bool relative = *keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName);
+  if (relative) keyName = joinPath(info.launcherDir, keyName);
+  if (inPackage) *inPackage = relative;
   return keyName;
+}
+
+// The reference file's path, its placeholder expanded. Returns 0, or -1 when
+// it cannot be formed. *inPackage (when given): its name relative to the
+// package directory when it lies there, else empty.
+int referenceFilePath(const LauncherInfo& info, const IniSettings& ini,
+                      int isUserAdmin, std::string* path, std::string* inPackage) {
+  std::string unused;
+  if (!inPackage) inPackage = &unused;
+  inPackage->clear();
+  const char* placeholder = nullptr;
+  if (parseSystemValue(path, ini.iniManagerLocationFile, info, isUserAdmin,
+                       &placeholder) != 0) {
+    return -1;
+  }
+  // Still relative: the package's directory, as for LOCATION, never the
+  // working directory. <CURRDIR> already was the package's directory.
+  bool currDir = placeholder && strcmp(placeholder, kCurrentDirPlaceholder) == 0;
+  const std::string& src = ini.iniManagerLocationFile;
+  if (!isFileAbsolute(*path) && !currDir) {
+    *inPackage = *path;
+    *path = joinPath(info.launcherDir, *path);
+  } else if (currDir && src.compare(0, strlen(kCurrentDirPlaceholder),
+                                    kCurrentDirPlaceholder) == 0) {
+    size_t start = src.find_first_not_of('/', strlen(kCurrentDirPlaceholder));
+    *inPackage = start == std::string::npos ? "." : src.substr(start);
+  }
+  return 0;
+}
+
+// Opens a file that decides where the agent is or which version it has. One
+// that root's rule refuses counts as missing, with a line in the log.
+FILE* openProbed(int dirFd, const std::string& path, const std::string& shown,
+                 ProbeTrace* trace) {
+  std::string why;
+  FILE* file = openDecidingFile(dirFd, path, &why);
+  if (!file && !why.empty()) {
+    logNotTrusted(shown, why);
+    trace->untrustedFile = shown;
+    trace->untrustedReason = why;
+  }
+  return file;
+}
+
+// A file of the package, `name` relative to its directory: read through the
+// handle the launcher found itself in, never by a name someone may swap.
+FILE* openInPackage(const std::string& name, const std::string& shown,
+                    ProbeTrace* trace) {
+  int dirFd = packageDirectory();
+  return dirFd >= 0 ? openProbed(dirFd, name, shown, trace)
+                    : openProbed(AT_FDCWD, shown, shown, trace);
+}
+
+void readLocation(FILE* file, std::string* dst) {
+  getProperty(file, kLocationKey, dst);
+  if (file) fclose(file);
 }
 
 }  // namespace
@@ -69,19 +129,29 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
 
   if (!ini.iniManagerLocationKey.empty()) {
     int keyType;
-    std::string keyName = locationKeyName(info, ini, settings.isUserAdmin, &keyType);
+    bool inPackage;
+    std::string keyName =
+        locationKeyName(info, ini, settings.isUserAdmin, &keyType, &inPackage);
     trace->locationSource = "key";
     trace->keyType = keyType;
-    getRegKeyPath(keyName, keyType, &trace->keyFile);
-    getRegValue(keyName, keyType, kLocationKey, &agent->refLocation);
+    if (getRegKeyPath(keyName, keyType, &trace->keyFile) == 0) {
+      readLocation(inPackage ? openInPackage(ini.iniManagerLocationKey, trace->keyFile, trace)
+                             : openProbed(AT_FDCWD, trace->keyFile, trace->keyFile, trace),
+                   &agent->refLocation);
+    }
     logLine("Get current agent location from Registry: \n");
     logValue("iniManagerLocationKey", ini.iniManagerLocationKey);
   } else if (!ini.iniManagerLocationFile.empty()) {
     std::string referenceFile;
     trace->locationSource = "file";
-    if (getLocationFilePath(info, ini, settings.isUserAdmin, &referenceFile) == 0) {
+    std::string inPackage;  // the name relative to the package, when there
+    if (referenceFilePath(info, ini, settings.isUserAdmin, &referenceFile,
+                          &inPackage) == 0) {
       trace->keyFile = referenceFile;
-      getProperty(referenceFile, kLocationKey, &agent->refLocation);
+      readLocation(inPackage.empty()
+                       ? openProbed(AT_FDCWD, referenceFile, referenceFile, trace)
+                       : openInPackage(inPackage, referenceFile, trace),
+                   &agent->refLocation);
     }
     logLine("Get current agent location from Reference File: \n");
     logValue("refFile", referenceFile);
@@ -94,24 +164,13 @@ int getLocationFilePath(const LauncherInfo& info, const IniSettings& ini,
   path->clear();
   if (!ini.iniManagerLocationKey.empty()) {
     int keyType;
-    std::string keyName = locationKeyName(info, ini, isUserAdmin, &keyType);
+    std::string keyName = locationKeyName(info, ini, isUserAdmin, &keyType, nullptr);
     if (getRegKeyPath(keyName, keyType, path) == 0) return 0;
     path->clear();
     return -1;
   }
   if (ini.iniManagerLocationFile.empty()) return -1;
-  const char* placeholder = nullptr;
-  if (parseSystemValue(path, ini.iniManagerLocationFile, info, isUserAdmin,
-                       &placeholder) != 0) {
-    return -1;
-  }
-  // Still relative: the package's directory, as for LOCATION, never the
-  // working directory. <CURRDIR> already was the package's directory.
-  if (!isFileAbsolute(*path) &&
-      (!placeholder || strcmp(placeholder, kCurrentDirPlaceholder) != 0)) {
-    *path = joinPath(info.launcherDir, *path);
-  }
-  return 0;
+  return referenceFilePath(info, ini, isUserAdmin, path, nullptr);
 }
 
 int parseSystemValue(std::string* dst, const std::string& src,
@@ -161,7 +220,9 @@ std::string getInstalledQRVersion(const std::string& location,
   trace->configFile = configFile;
 
   std::string raw;
-  getAppDataDir(configFile, &raw);
+  FILE* config = openProbed(AT_FDCWD, configFile, configFile, trace);
+  getAppDataDir(config, &raw);
+  if (config) fclose(config);
   if (raw.empty()) return std::string();
   std::string dataDir = removeDoubleSlash(removeDriveLetterSlash(raw));
   removeTrailSlash(&dataDir);
@@ -173,13 +234,21 @@ std::string getInstalledQRVersion(const std::string& location,
   logValue("installedXMLFile", xmlFile);
   trace->installedXMLFile = xmlFile;
   std::string version;
-  getQRVersion(xmlFile, &version);
+  FILE* xml = openProbed(AT_FDCWD, xmlFile, xmlFile, trace);
+  getQRVersion(xml, &version);
+  if (xml) fclose(xml);
   logValue("currVersion", version);
   return version;
 }
 
 int getAppDataDir(const std::string& configFile, std::string* dst) {
   FILE* file = openRegularFile(configFile);
+  getAppDataDir(file, dst);
+  if (file) fclose(file);
+  return 0;
+}
+
+int getAppDataDir(FILE* file, std::string* dst) {
   if (!file) return 0;
   dst->clear();
   std::string piece;
@@ -190,12 +259,17 @@ int getAppDataDir(const std::string& configFile, std::string* dst) {
     if (equals == std::string::npos) break;
     dst->assign(piece, equals + 1, std::string::npos);
   }
-  fclose(file);
   return 0;
 }
 
 int getQRVersion(const std::string& xmlFile, std::string* dst) {
   FILE* file = openRegularFile(xmlFile);
+  getQRVersion(file, dst);
+  if (file) fclose(file);
+  return 0;
+}
+
+int getQRVersion(FILE* file, std::string* dst) {
   if (!file) return 0;
   dst->clear();
   const std::string idAttribute = std::string("id='") + kAgentPackageId + "'";
@@ -214,8 +288,21 @@ int getQRVersion(const std::string& xmlFile, std::string* dst) {
     dst->assign(piece, start, end - start);
     break;
   }
-  fclose(file);
   return 0;
+}
+
+int isAgentProgramUsable(const std::string& path, std::string* why) {
+  std::string refusal;
+  if (!why) why = &refusal;
+  why->clear();
+  if (!isTrustEnforced()) return isFileExist(path);
+  int fd = openTrusted(AT_FDCWD, path, O_PATH, why);
+  if (fd < 0) {
+    if (!why->empty()) logNotTrusted(path, *why);
+    return 0;
+  }
+  close(fd);
+  return 1;
 }
 
 int compareQRVersion(const std::string& lhs, const std::string& rhs) {

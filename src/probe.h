@@ -4,6 +4,7 @@
 #ifndef LAUNCHER_PROBE_H_
 #define LAUNCHER_PROBE_H_
 
+#include <cstdio>
 #include <string>
 
 #include "records.h"
@@ -19,6 +20,10 @@ struct ProbeTrace {
   std::string configFile;      // the agent's configuration file
   std::string appDataDir;      // the data directory it names
   std::string installedXMLFile;
+  // A file that root's rule refused, so it counted as missing, and why
+  // ("/tmp/x is owned by uid 65534"); empty when none was.
+  std::string untrustedFile;
+  std::string untrustedReason;
 };
 
 void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
@@ -48,6 +53,14 @@ std::string getInstalledQRVersion(const std::string& location,
 int getAppDataDir(const std::string& configFile, std::string* dst);
 // Agent version from the installed-packages file. Returns 0.
 int getQRVersion(const std::string& xmlFile, std::string* dst);
+// The same two from files the caller opened (null: cannot be opened); the
+// file stays open.
+int getAppDataDir(FILE* file, std::string* dst);
+int getQRVersion(FILE* file, std::string* dst);
+// 1 when the agent program at `path` exists and, as root, root's rule
+// trusts it and every directory on the way, so its path names the file that
+// was checked; a refusal is logged, and *why (when given) says it.
+int isAgentProgramUsable(const std::string& path, std::string* why = nullptr);
 int compareQRVersion(const std::string& lhs, const std::string& rhs);
 // Sufficient when a version was found and it is not older than required.
 bool isAgentSufficient(const AgentInfo& agent, const IniSettings& ini);

@@ -143,21 +143,36 @@ bool isHelpForm(const char* arg) {
   return false;
 }
 
+void tell(const CmdlineListener* listener, int index, CmdArgAction action) {
+  if (listener) listener->onArg(index, action, listener->context);
+}
+
 // Applies one argument in the normal state; returns how many arguments it
 // consumed beyond itself.
-int applyOption(int argc, char** argv, int i, CmdSettings* cmd) {
+int applyOption(int argc, char** argv, int i, CmdSettings* cmd,
+                const CmdlineListener* listener) {
   const char* arg = argv[i];
   for (const ValueOption& option : kValueOptions) {
     if (strcmp(arg, option.name) != 0) continue;
     // A value option in the last place has no value and no effect.
-    if (i + 1 >= argc) return 0;
+    if (i + 1 >= argc) {
+      tell(listener, i, CMD_ARG_NO_VALUE);
+      return 0;
+    }
     cmd->*option.field = argv[i + 1];
     if (option.field == &CmdSettings::argLogFile) cmd->isDebug = 1;
+    tell(listener, i, CMD_ARG_OPTION);
+    tell(listener, i + 1, CMD_ARG_VALUE);
     return 1;
   }
   for (const FlagOption& option : kFlagOptions) {
-    if (strcmp(arg, option.name) == 0) cmd->*option.field = 1;
+    if (strcmp(arg, option.name) == 0) {
+      cmd->*option.field = 1;
+      tell(listener, i, CMD_ARG_OPTION);
+      return 0;
+    }
   }
+  tell(listener, i, CMD_ARG_IGNORED);
   return 0;
 }
 
@@ -173,6 +188,12 @@ void setLauncherInfo(const std::string& fullPath, LauncherInfo* info) {
 int processINI(const std::string& path, IniSettings* ini,
                const IniListener* listener) {
   FILE* file = openRegularFile(path);
+  int read = processINI(file, ini, listener);
+  if (file) fclose(file);
+  return read;
+}
+
+int processINI(FILE* file, IniSettings* ini, const IniListener* listener) {
   if (!file) return 0;
   ini->iniInstallerArgs.clear();
   ini->iniManagerArgs.clear();
@@ -191,7 +212,6 @@ int processINI(const std::string& path, IniSettings* ini,
     lineStart = line.endsLine;
     if (line.endsLine) ++lineNumber;
   }
-  fclose(file);
   return 1;
 }
 
@@ -229,23 +249,37 @@ int parseMode(const std::string& value) {
 
 const char* modeName(int mode) { return kModeWords[mode]; }
 
-int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd) {
+int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd,
+                    const CmdlineListener* listener) {
   std::vector<std::string>* collecting = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (strcmp(arg, kCollectInstaller) == 0) {
       collecting = &cmd->argInstallerArgs;
+      tell(listener, i, CMD_ARG_COLLECT);
     } else if (strcmp(arg, kCollectManager) == 0) {
       collecting = &cmd->argManagerArgs;
+      tell(listener, i, CMD_ARG_COLLECT);
     } else if (collecting) {
       collecting->push_back(arg);
+      tell(listener, i, collecting == &cmd->argManagerArgs ? CMD_ARG_TO_AGENT
+                                                           : CMD_ARG_TO_INSTALLER);
     } else if (isHelpForm(arg)) {
+      tell(listener, i, CMD_ARG_HELP);
       return 0;
     } else {
-      i += applyOption(argc, argv, i, cmd);
+      i += applyOption(argc, argv, i, cmd, listener);
     }
   }
   return 1;
+}
+
+std::vector<std::string> launcherOptionNames() {
+  std::vector<std::string> names = {kCollectInstaller, kCollectManager};
+  for (const char* help : kHelpForms) names.emplace_back(help);
+  for (const ValueOption& option : kValueOptions) names.emplace_back(option.name);
+  for (const FlagOption& option : kFlagOptions) names.emplace_back(option.name);
+  return names;
 }
 
 bool isTrueWord(const std::string& value) {

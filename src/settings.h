@@ -4,6 +4,7 @@
 #ifndef LAUNCHER_SETTINGS_H_
 #define LAUNCHER_SETTINGS_H_
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct IniListener {
 // Reads the launcher INI file. 1 when read, 0 when it cannot be opened.
 int processINI(const std::string& path, IniSettings* ini,
                const IniListener* listener = nullptr);
+// The same from a file the caller opened (null: cannot be opened); the file
+// stays open.
+int processINI(FILE* file, IniSettings* ini, const IniListener* listener = nullptr);
 
 // The INI file's vocabulary: its section headers, and the header of the
 // section that knows `key` (null when no section does).
@@ -55,10 +59,31 @@ std::vector<std::string> iniKnownKeys();
 int parseMode(const std::string& value);
 const char* modeName(int mode);
 
+// What the parser did with one argument. The parser behaves the same with
+// or without a listener; a listener only learns why.
+enum CmdArgAction {
+  CMD_ARG_HELP,          // a help form: the arguments after it are not read
+  CMD_ARG_OPTION,        // a flag, or an option whose value follows
+  CMD_ARG_VALUE,         // the value of the option before it
+  CMD_ARG_NO_VALUE,      // an option that takes a value, in the last place
+  CMD_ARG_COLLECT,       // -installerArgs or -managerArgs
+  CMD_ARG_TO_INSTALLER,  // collected for the installer
+  CMD_ARG_TO_AGENT,      // collected for the agent
+  CMD_ARG_IGNORED,       // no option the launcher knows
+};
+
+struct CmdlineListener {
+  void (*onArg)(int index, CmdArgAction action, void* context);
+  void* context;
+};
+
 // Parses the launcher's own arguments. 1 when the run goes on; 0 when a help
 // form was given (the caller shows the usage and ends with 0), with the
 // arguments before it applied.
-int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd);
+int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd,
+                    const CmdlineListener* listener = nullptr);
+// Every option word the parser knows, help forms included.
+std::vector<std::string> launcherOptionNames();
 
 // True for "true" and "yes", whole and untrimmed, ignoring case.
 bool isTrueWord(const std::string& value);

@@ -7,12 +7,34 @@ set(LAUNCHER_CORE_UNITS
   settings
   log
   utilitiesLinux
+  programFile
   keyList
   utilities
   files
+  trust
   stringtable
   uiGTK)
 set(LAUNCHER_SOURCES)
 foreach(unit IN LISTS LAUNCHER_CORE_UNITS)
   list(APPEND LAUNCHER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)
+endforeach()
+
+# launcher-check's units, from the top down, above the core: each uses only
+# those below it and the core. The launcher's own functions decide; these
+# units ask them and explain the answer.
+set(CHECK_UNITS
+  checkMain
+  trial
+  checkOutput
+  checkRun
+  checkOptions
+  checkFiles
+  checkValues
+  checkLines
+  check
+  checkIdentity
+  sandbox)
+set(CHECK_UNIT_SOURCES)
+foreach(unit IN LISTS CHECK_UNITS)
+  list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)
 endforeach()

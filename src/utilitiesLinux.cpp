@@ -16,6 +16,7 @@
 
 #include "keyList.h"
 #include "stringtable.h"
+#include "trust.h"
 #include "utilities.h"
 
 extern char** environ;
@@ -33,23 +34,12 @@ std::vector<char*> toArgv(const std::vector<std::string>& strings) {
   return result;
 }
 
-// The path the kernel executed, made absolute against the starting
-// directory; empty when unknown. Taken once, at the first call (the launcher
-// makes it while it starts, and never changes its directory).
+// The path the kernel executed, as it was given; empty when unknown.
 std::string executedPath() {
-  static const std::string path = [] {
-    // The kernel hands the path over as an address in the auxiliary vector.
-    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-    if (!executed || !*executed) return std::string();
-    if (executed[0] == '/') return std::string(executed);
-    char* cwd = getcwd(nullptr, 0);
-    if (!cwd) return std::string();
-    std::string result = std::string(cwd) + "/" + executed;
-    free(cwd);
-    return result;
-  }();
-  return path;
+  // The kernel hands the path over as an address in the auxiliary vector.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  return executed ? std::string(executed) : std::string();
 }
 
 bool isSameFile(const struct stat& a, const struct stat& b) {
@@ -99,6 +89,8 @@ void passOn(int sig) {
   pid_t child = static_cast<pid_t>(waitedChild);
   if (child > 0) {
     kill(child, sig);
+    // A stopped child would not hear it until someone continues it.
+    kill(child, SIGCONT);
     signalPassedOn = 1;
   }
   errno = saved;
@@ -144,11 +136,30 @@ void drainPendingSignals(const sigset_t& inheritedMask) {
   }
 }
 
+// The errno of the child's failed exec, read from the pipe it reports on;
+// 0 when the exec succeeded (which closes the pipe) or nothing came.
+int readStartReport(int fd) {
+  if (fd < 0) return 0;
+  int error = 0;
+  ssize_t got;
+  // Signals that come meanwhile are passed on by their handler.
+  while ((got = read(fd, &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(fd);
+  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
 // Forks, runs `path` and waits. `envp` null keeps the launcher's environment.
 int runChild(const std::string& path, const std::vector<std::string>& argv,
-             char** envp) {
+             char** envp, int* execErrno) {
   std::vector<char*> args = toArgv(argv);
+  if (execErrno) *execErrno = 0;
   noteInheritedActions();
+  // A child that cannot start its program ends with 255, as a program may
+  // itself: the child says so through this pipe, which a successful exec
+  // closes. Without a pipe only the status tells.
+  int report[2] = {-1, -1};
+  if (pipe2(report, O_CLOEXEC) != 0) report[0] = report[1] = -1;
   // Whatever the launcher buffered (the diagnostic log) is written now, once;
   // the child never flushes its inherited copies.
   fflush(nullptr);
@@ -167,15 +178,23 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
     } else {
       execv(path.c_str(), args.data());
     }
+    int error = errno;
+    if (report[1] >= 0 && write(report[1], &error, sizeof error) < 0) {
+      // Nothing more can be said than the status.
+    }
     _exit(kStartFailure);
   }
+  if (report[1] >= 0) close(report[1]);
   if (pid < 0) {
+    if (report[0] >= 0) close(report[0]);
     restoreInheritedActions();
     sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
     return kStartFailure;
   }
   waitedChild = pid;
   sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
+  int error = readStartReport(report[0]);
+  if (execErrno) *execErrno = error;
   // Waiting without reaping keeps the pid the child's until the handler can
   // no longer send to it.
   siginfo_t info;
@@ -218,6 +237,61 @@ const struct stat* runningProgramId() {
   return known ? &id : nullptr;
 }
 
+// The directory that `path` lies in, opened as a handle; -1 on failure.
+int openDirectoryOf(const std::string& path) {
+  std::string dir = dirName(path);
+  return open(dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// 1 when `name` in the directory `dirFd` is the running program.
+bool namesProgram(int dirFd, const std::string& name, const struct stat& program) {
+  struct stat st;
+  return !name.empty() && fstatat(dirFd, name.c_str(), &st, 0) == 0 &&
+         isSameFile(st, program);
+}
+
+struct SpellingRule {
+  struct stat packageDir;
+  struct stat program;
+};
+
+// A spelling of the launcher's path counts only when its directory is the
+// package directory and the name there is the running program: a link or
+// a file of the same name elsewhere would choose another INI file.
+bool isPackageSpelling(const std::string& candidate, void* context) {
+  const SpellingRule* rule = static_cast<const SpellingRule*>(context);
+  int dirFd = openDirectoryOf(candidate);
+  if (dirFd < 0) return false;
+  struct stat dir;
+  bool counts = fstat(dirFd, &dir) == 0 && isSameFile(dir, rule->packageDir) &&
+                namesProgram(dirFd, baseName(candidate), rule->program);
+  close(dirFd);
+  return counts;
+}
+
+bool isRunningSpelling(const std::string& candidate, void*) {
+  return isRunningProgram(candidate) == 1;
+}
+
+std::string findSpelling(const std::string& argv0, const CommandFilter& filter) {
+  std::string found = findCommand(argv0, filter);
+  if (found.empty()) found = findCommand(argv0 + ".exe", filter);
+  return found;
+}
+
+// Why HOME does not count as root's home directory; empty when it counts.
+std::string homeRefusal(const char* home) {
+  if (!isTrustEnforced()) return std::string();
+  std::string why;
+  int fd = openTrusted(AT_FDCWD, home, O_PATH | O_DIRECTORY, &why);
+  if (fd >= 0) {
+    close(fd);
+    return std::string();
+  }
+  if (why.empty()) why = std::string(home) + " cannot be opened: " + strerror(errno);
+  return why;
+}
+
 std::string keyFilePath(const std::string& keyName, int keyType, bool* ok) {
   *ok = true;
   if (keyType == KEY_TYPE_MACHINE) return keyName;
@@ -243,17 +317,28 @@ void getString(int key, std::string* dst) {
 
 int getHomeDir(std::string* dst) {
   const char* home = getenv("HOME");
-  if (home && *home) {
+  if (home && *home && homeRefusal(home).empty()) {
     dst->assign(home);
     return 0;
   }
-  struct passwd* entry = getpwuid(getuid());
+  // Root's own entry for root: HOME may be a user's, kept by sudo -E.
+  struct passwd* entry = getpwuid(
+      isTrustEnforced() ? effectiveUserId() : static_cast<uid_t>(platformUserId()));
   if (entry && entry->pw_dir && *entry->pw_dir) {
     dst->assign(entry->pw_dir);
     return 0;
   }
   dst->clear();
   return -1;
+}
+
+int isHomeRefused(std::string* home, std::string* why) {
+  const char* value = getenv("HOME");
+  if (!value || !*value) return 0;
+  *why = homeRefusal(value);
+  if (why->empty()) return 0;
+  home->assign(value);
+  return 1;
 }
 
 int getMyDocumentDir(std::string* dst) { return getHomeDir(dst); }
@@ -268,7 +353,12 @@ int getAppDataDir(std::string* dst, int machineWide) {
   return getHomeDir(dst);
 }
 
-int isAdmin() { return getuid() == 0 ? 1 : 0; }
+int isAdmin() { return platformUserId() == 0 ? 1 : 0; }
+
+long platformUserId() {
+  long assumed = assumedUserId();
+  return assumed >= 0 ? assumed : static_cast<long>(getuid());
+}
 
 int getRegKeyPath(const std::string& keyName, int keyType, std::string* path) {
   bool ok;
@@ -293,16 +383,18 @@ int setRegValue(const std::string& keyName, int keyType, const std::string& key,
                        "Error saving registry Key\n");
 }
 
-int runProgram(const std::string& path, const std::vector<std::string>& argv) {
-  return runChild(path, argv, nullptr);
+int runProgram(const std::string& path, const std::vector<std::string>& argv,
+               int* execErrno) {
+  return runChild(path, argv, nullptr, execErrno);
 }
 
 int replaceProgram(const std::string& path,
-                   const std::vector<std::string>& argv) {
+                   const std::vector<std::string>& argv, int* execErrno) {
   std::vector<char*> args = toArgv(argv);
   // Nothing the launcher buffered may be lost with its process image.
   fflush(nullptr);
   execv(path.c_str(), args.data());
+  if (execErrno) *execErrno = errno;
   return -1;
 }
 
@@ -338,14 +430,14 @@ std::vector<std::string> childEnvironment(
 }
 
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
-               const std::string& lang) {
-  return runProgram(path, argv, environmentWithLang(environ, lang));
+               const std::string& lang, int* execErrno) {
+  return runProgram(path, argv, environmentWithLang(environ, lang), execErrno);
 }
 
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
-               const std::vector<std::string>& env) {
+               const std::vector<std::string>& env, int* execErrno) {
   std::vector<char*> envp = toArgv(env);
-  return runChild(path, argv, envp.data());
+  return runChild(path, argv, envp.data(), execErrno);
 }
 
 std::string joinPath(const std::string& dir, const std::string& name) {
@@ -385,8 +477,6 @@ void setUpProcess() {
 
 int wasSignalPassedOn() { return signalPassedOn ? 1 : 0; }
 
-int isRunningProgramKnown() { return runningProgramId() != nullptr ? 1 : 0; }
-
 int isRunningProgram(const std::string& path) {
   const struct stat* self = runningProgramId();
   if (!self) return -1;
@@ -394,55 +484,66 @@ int isRunningProgram(const std::string& path) {
   return stat(path.c_str(), &candidate) == 0 && isSameFile(*self, candidate) ? 1 : 0;
 }
 
-int isStartedProgram(const std::string& path) {
-  int running = isRunningProgram(path);
-  if (running != 1) return running;
-  // A link to the launcher planted in another directory is the same file,
-  // but its directory would choose the INI file: where the path the kernel
-  // executed still names the running program, the candidate must lie in
-  // that path's directory.
-  std::string executed = executedPath();
-  if (executed.empty() || isRunningProgram(executed) != 1) return 1;
-  struct stat candidateDir, executedDir;
-  if (stat(dirName(path).c_str(), &candidateDir) != 0 ||
-      stat(dirName(executed).c_str(), &executedDir) != 0) {
-    return 0;
-  }
-  return isSameFile(candidateDir, executedDir) ? 1 : 0;
-}
-
 std::string runningProgramPath() {
   // The executed path keeps the directory of a symbolic link it went
   // through; /proc/self/exe has only the target's.
   std::string executed = executedPath();
-  if (!executed.empty() && isRunningProgram(executed) == 1) return executed;
+  if (!executed.empty() && isRunningProgram(executed) == 1) {
+    return executed[0] == '/' ? executed : currentDirectory() + "/" + executed;
+  }
   return readLink(AT_FDCWD, "/proc/self/exe");
 }
 
-FILE* openLogStream(const std::string& path) {
-  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY;
-  int fd = open(path.c_str(), flags | O_NOFOLLOW, 0600);
-  if (fd < 0 && errno == ELOOP) {
-    // A link as the last component is followed only when its owner is
-    // trusted: another user's link could point the log at any file the
-    // launcher may write. The link is checked and read through one handle,
-    // so it cannot be swapped between the check and the open.
-    std::string dir = dirName(path);
-    std::string name = baseName(path);
-    int dirFd = open(dir.empty() ? "." : dir.c_str(),
-                     O_PATH | O_DIRECTORY | O_CLOEXEC);
-    int linkFd = dirFd < 0 ? -1
-                           : openat(dirFd, name.c_str(),
-                                    O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st;
-    if (linkFd >= 0 && fstat(linkFd, &st) == 0 && S_ISLNK(st.st_mode) &&
-        (st.st_uid == geteuid() || st.st_uid == 0)) {
-      std::string target = readLink(linkFd, "");
-      if (!target.empty()) fd = openat(dirFd, target.c_str(), flags, 0600);
-    }
-    if (linkFd >= 0) close(linkFd);
-    if (dirFd >= 0) close(dirFd);
+int locateLauncher(const std::string& argv0, std::string* fullPath) {
+  const struct stat* self = runningProgramId();
+  if (!self) {
+    // Nothing to compare with: every candidate counts, as it always did.
+    *fullPath = findSpelling(argv0, CommandFilter());
+    return -1;
   }
+  // The directory is opened at once, so a relative path is taken against
+  // the working directory the launcher started in, whatever its name is
+  // by now.
+  std::string executed = executedPath();
+  std::string spelled;
+  int dirFd = executed.empty() ? -1 : openDirectoryOf(executed);
+  if (dirFd >= 0 && namesProgram(dirFd, baseName(executed), *self)) {
+    spelled = executed[0] == '/' ? executed : currentDirectory() + "/" + executed;
+  } else {
+    if (dirFd >= 0) close(dirFd);
+    spelled = readLink(AT_FDCWD, "/proc/self/exe");
+    dirFd = spelled.empty() || spelled[0] != '/' ? -1 : openDirectoryOf(spelled);
+    if (dirFd >= 0 && !namesProgram(dirFd, baseName(spelled), *self)) {
+      close(dirFd);
+      dirFd = -1;
+    }
+  }
+  if (dirFd < 0) {
+    CommandFilter filter;
+    filter.test = isRunningSpelling;
+    *fullPath = findSpelling(argv0, filter);
+    if (fullPath->empty()) *fullPath = runningProgramPath();
+    return -1;
+  }
+  // argv[0] may choose how that directory is spelled, never another one.
+  // Root's spelling is always the kernel's: any other name for the
+  // directory may lie in one another user can rename.
+  SpellingRule rule;
+  rule.program = *self;
+  if (isTrustEnforced() || fstat(dirFd, &rule.packageDir) != 0) {
+    *fullPath = spelled;
+    return dirFd;
+  }
+  CommandFilter filter;
+  filter.test = isPackageSpelling;
+  filter.context = &rule;
+  *fullPath = findSpelling(argv0, filter);
+  if (fullPath->empty()) *fullPath = spelled;
+  return dirFd;
+}
+
+FILE* openLogStream(const std::string& path, std::string* why) {
+  int fd = openLogFile(path, why);
   if (fd < 0) return nullptr;
   FILE* file = fdopen(fd, "w");
   if (!file) close(fd);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "test_support.h"
+#include "trust.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
@@ -56,20 +57,21 @@ CmdSettings parse(Args args, int expected = 1) {
 
 TEST(LauncherInfoTest, SplitsTheFoundPath) {
   TempDir t;
-  // Only the running program counts: a link to it named by path is found, a
-  // planted file of the same name is passed over for the running program's
-  // own path. (Bare names found through links depend on how this test was
-  // started; the end-to-end tests start the launcher for real.)
-  const std::string self = runningProgramPath();
-  ASSERT_EQ(1, isRunningProgram(self));
+  // Only the running program in its own directory counts: a link to it in
+  // another directory and a planted file of the same name are passed over
+  // for the running program's own path. (Bare names found through links
+  // depend on how this test was started; the end-to-end tests start the
+  // launcher for real.)
   writeFile(t / "cwd/planted", "");
   mkdir((t / "pkg").c_str(), 0755);
-  ASSERT_EQ(0, symlink(self.c_str(), (t / "pkg/my.setup.bin").c_str()));
   ScopedCwd cwd(t / "cwd");
+  const std::string self = runningProgramPath();
+  ASSERT_EQ(1, isRunningProgram(self));
+  ASSERT_EQ(0, symlink(self.c_str(), (t / "pkg/my.setup.bin").c_str()));
   ScopedEnv path("PATH", "/nonexistent");
   const std::string dir = dirName(self), file = baseName(self), name = removeSuffix(file);
   const Args cases[] = {  // argv[0], then the four results
-      {t / "pkg/my.setup.bin", t / "pkg/my.setup.bin", t / "pkg/", "my.setup.bin", "my.setup"},
+      {t / "pkg/my.setup.bin", self, dir, file, name},
       {"planted", self, dir, file, name},
       {"nosuch", self, dir, file, name},
       {std::string(5000, 'a'), self, dir, file, name},
@@ -82,6 +84,7 @@ TEST(LauncherInfoTest, SplitsTheFoundPath) {
               Args({info.launcherFullPath, info.launcherDir, info.launcherFile, info.launcherName}))
         << c[0].substr(0, 80);
   }
+  setPackageDirectory(-1);  // the other tests have no package
 }
 
 // --- INI file ----------------------------------------------------------------
@@ -289,16 +292,16 @@ TEST(MergeTest, ValuesAndInputFile) {
 // --- Installed-agent probe ---------------------------------------------------
 
 TEST(ProbeTest, ParseSystemValue) {
-  ScopedEnv home("HOME", "/home/u");
+  ScopedEnv home("HOME", "/usr");  // root's own, so it counts for root too
   LauncherInfo info;
   info.launcherDir = "/opt/pkg/";
   struct Case { const char* src; int admin; const char* dst; };
   const Case cases[] = {
-      {"/plain/ref", 0, "/plain/ref"},     {"<HOME>/a/<APPDATA>/b", 0, "/home/u/a/<APPDATA>/b"},
-      {"<APPDATA>/<HOME>", 1, "<APPDATA>//home/u"},  // the placeholders' order, not the text's
-      {"<HOME>/<HOME>", 0, "/home/u/<HOME>"}, {"<My Documents>/r", 0, "/home/u/r"},
-      {"<PROFILE>/r", 0, "/home/u/r"},      {"<CURRDIR>ref.txt", 0, "/opt/pkg/ref.txt"},
-      {"<APPDATA>/x", 1, "/etc/x"},         {"<APPDATA>/x", 0, "/home/u/x"},
+      {"/plain/ref", 0, "/plain/ref"},     {"<HOME>/a/<APPDATA>/b", 0, "/usr/a/<APPDATA>/b"},
+      {"<APPDATA>/<HOME>", 1, "<APPDATA>//usr"},  // the placeholders' order, not the text's
+      {"<HOME>/<HOME>", 0, "/usr/<HOME>"}, {"<My Documents>/r", 0, "/usr/r"},
+      {"<PROFILE>/r", 0, "/usr/r"},      {"<CURRDIR>ref.txt", 0, "/opt/pkg/ref.txt"},
+      {"<APPDATA>/x", 1, "/etc/x"},         {"<APPDATA>/x", 0, "/usr/x"},
       {"<home>/x", 0, "<home>/x"},
   };
   for (const Case& c : cases) {

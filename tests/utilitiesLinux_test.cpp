@@ -3,6 +3,7 @@
 #include "files.h"
 #include "utilitiesLinux.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -28,9 +29,9 @@ TEST(PlatformTest, IsFileAbsolute) {
 TEST(HomeDirTest, FromHomeElsePasswordDatabase) {
   std::string dst;
   {
-    ScopedEnv home("HOME", "/home/someone");
+    ScopedEnv home("HOME", "/usr");  // root's own, so it counts for root too
     EXPECT_EQ(0, getAppDataDir(&dst, 0));
-    EXPECT_EQ("/home/someone", dst);
+    EXPECT_EQ("/usr", dst);
     EXPECT_EQ(0, getAppDataDir(&dst, 1));
     EXPECT_EQ("/etc", dst);
   }
@@ -134,6 +135,16 @@ TEST(RunProgramTest, ExitStatuses) {
   char buffer[64] = {};
   EXPECT_EQ(std::string("before\nafter\n"), std::string(buffer, fread(buffer, 1, sizeof buffer, file)));
   fclose(file);
+}
+
+TEST(RunProgramTest, TellsAFailedStartFromAStatusOf255) {
+  int execErrno = -1;
+  EXPECT_EQ(255, runProgram("/bin/sh", {"sh", "-c", "exit 255"}, &execErrno));
+  EXPECT_EQ(0, execErrno);
+  EXPECT_EQ(255, runProgram("/nonexistent/program", {"program"}, "fr", &execErrno));
+  EXPECT_EQ(ENOENT, execErrno);
+  EXPECT_EQ(-1, replaceProgram("/dev/null", {"null"}, &execErrno));
+  EXPECT_EQ(EACCES, execErrno);
 }
 
 TEST(RunProgramTest, LanguageReachesOnlyTheChild) {

@@ -1,6 +1,7 @@
 // launcher-check from outside: one broken package per problem class, and the
 // dry run of a package held against what the launcher then really does.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -9,15 +10,20 @@
 namespace e2e {
 namespace {
 
+// The ordinary user of the tests that explain or make a run for one.
+const char kOtherUid[] = "65534";
+
 // The tool is run through the harness's wrapper hook, which starts the
 // wrapper with the package's launcher path as its first argument; a wrapper
 // already set (a checker such as valgrind) runs the tool in turn.
 class CheckTest : public E2eTest {
  protected:
-  Result check(const std::vector<std::string>& args = {}) {
-    return runCheck(launcherPath(), args);
+  Result check(const std::vector<std::string>& args = {}, const std::string& options = "") {
+    return runCheck(launcherPath(), args, options);
   }
-  Result runCheck(const std::string& first, const std::vector<std::string>& args) {
+  // `options` are the tool's own, blank-separated.
+  Result runCheck(const std::string& first, const std::vector<std::string>& args,
+                  const std::string& options = "") {
     const char* tool = std::getenv("CHECK_UNDER_TEST");
     if (!tool) {
       ADD_FAILURE() << "CHECK_UNDER_TEST must name the launcher-check binary";
@@ -25,8 +31,25 @@ class CheckTest : public E2eTest {
     }
     const char* outer = std::getenv("E2E_WRAPPER");
     std::string saved = outer ? outer : "";
-    setenv("E2E_WRAPPER", (saved + " " + tool).c_str(), 1);
+    setenv("E2E_WRAPPER", (saved + " " + tool + " " + options).c_str(), 1);
     Result r = runAs(first, args);
+    if (outer) {
+      setenv("E2E_WRAPPER", saved.c_str(), 1);
+    } else {
+      unsetenv("E2E_WRAPPER");
+    }
+    return r;
+  }
+  // The launcher itself as the ordinary user kOtherUid (setpriv comes with
+  // util-linux), which needs to reach the package.
+  Result runAsOtherUser(const std::vector<std::string>& args) {
+    chmod(root.c_str(), 0755);
+    const char* outer = std::getenv("E2E_WRAPPER");
+    std::string saved = outer ? outer : "";
+    std::string setpriv = std::string("/usr/bin/setpriv --reuid=") + kOtherUid +
+                          " --regid=" + kOtherUid + " --clear-groups";
+    setenv("E2E_WRAPPER", (setpriv + " " + saved).c_str(), 1);
+    Result r = run(args);
     if (outer) {
       setenv("E2E_WRAPPER", saved.c_str(), 1);
     } else {
@@ -77,15 +100,19 @@ const char kGood[] =
     "[COMMON]\nISADMIN=false\n";
 
 enum Setup { NONE, NO_INI, OTHER_NAME, LAUNCHER_0644, INSTALLER_0644,
-             INSTALLER_DIR, NO_INSTALLER_FILE, MSI_FILE };
+             INSTALLER_DIR, NO_INSTALLER_FILE, MSI_FILE, INSTALLER_CRLF,
+             INSTALLER_NO_INTERPRETER, INSTALLER_TEXT, INI_0600, INSTALLER_0700,
+             AGENT_CRLF, SHARED_DIR };
 
 struct ProblemCase {
   const char* code;
-  std::string ini;
+  std::string ini;  // PKG/ = package
   Setup setup;
-  const char* line;  // "<file>:<line>: <severity>: <message start>", PKG/ = package
+  const char* line;  // "<file>:<line>: <severity>: <message start>"
   const char* fix;
   int status;
+  std::vector<std::string> args = {};  // the launcher's
+  std::string options = "";  // the tool's
 };
 void PrintTo(const ProblemCase& c, std::ostream* os) { *os << c.code; }
 
@@ -102,26 +129,62 @@ class ProblemTest : public CheckTest,
 
 TEST_P(ProblemTest, ReportsTheLineTheSeverityAndTheStatus) {
   const ProblemCase& c = GetParam();
+  auto expanded = [&](std::string text) {
+    for (size_t at; (at = text.find("PKG/")) != std::string::npos;) {
+      text.replace(at, 3, pkgDir);
+    }
+    return text;
+  };
+  const std::pair<e2e::Setup, const char*> scripts[] = {
+      {INSTALLER_CRLF, "#!/bin/sh\r\nexit 0\r\n"},
+      {INSTALLER_NO_INTERPRETER, "#!/nonexistent/sh\nexit 0\n"},
+      {INSTALLER_TEXT, "exit 0\n"}};
   if (c.setup == OTHER_NAME) launcherName = "install";
-  if (c.setup != NO_INI) write(pkgDir + "/setup.ini", c.ini);
+  if (c.setup != NO_INI) write(pkgDir + "/setup.ini", expanded(c.ini));
   if (c.setup == LAUNCHER_0644) copyLauncher(0644);
   if (c.setup == INSTALLER_DIR) mkdirs(pkgDir + "/installer/install");
   if (c.setup == MSI_FILE) write(pkgDir + "/installer/agent.msi", "msi");
-  if (c.setup == NONE || c.setup == INSTALLER_0644 || c.setup == LAUNCHER_0644) {
+  if (c.setup == NONE || c.setup == INSTALLER_0644 || c.setup == LAUNCHER_0644 ||
+      c.setup == AGENT_CRLF || c.setup == SHARED_DIR || c.setup == INI_0600) {
     writeInstaller("installer/install", installsAgent("1.0.0"));
   }
   if (c.setup == INSTALLER_0644) chmod((pkgDir + "/installer/install").c_str(), 0644);
-
-  Result r = check();
-  std::string line = c.line;
-  for (size_t at; (at = line.find("PKG/")) != std::string::npos;) {
-    line.replace(at, 3, pkgDir);
+  for (const auto& script : scripts) {
+    if (c.setup != script.first) continue;
+    write(pkgDir + "/installer/install", script.second);
+    chmod((pkgDir + "/installer/install").c_str(), 0755);
   }
+  if (c.setup == INI_0600) chmod(iniPath().c_str(), 0600);
+  if (c.setup == INSTALLER_0700) {
+    writeInstaller("installer/install", installsAgent("1.0.0"));
+    chmod((pkgDir + "/installer/install").c_str(), 0700);
+  }
+  if (c.setup == AGENT_CRLF) {
+    installAgent(agent("1.0.0"));
+    write(agentDir + "/bin/agent", "#!/bin/sh\r\nexit 0\r\n");
+  }
+  if (c.setup == SHARED_DIR) {
+    mkdirs(pkgDir + "/shared");
+    chmod((pkgDir + "/shared").c_str(), 0777);
+  }
+  // An ordinary user must reach the package to be told more than that.
+  if (c.options.find("--as-user") != std::string::npos) chmod(root.c_str(), 0755);
+
+  Result r = check(c.args, expanded(c.options));
+  std::string line = expanded(c.line);
   size_t at = r.out.find("\n  " + line);
   ASSERT_NE(std::string::npos, at) << r.out << r.err;
-  EXPECT_NE(std::string::npos, r.out.find("\n      instead: " + std::string(c.fix), at))
+  EXPECT_NE(std::string::npos, r.out.find("\n      instead: " + expanded(c.fix), at))
       << r.out;
   EXPECT_EQ(c.status, r.status);
+
+  // The matrix gives the same verdict, where an ordinary user with a home
+  // of their own fares as root does.
+  std::string userHome = root + "/user";
+  mkdirs(userHome);
+  ASSERT_EQ(0, chown(userHome.c_str(), 65534, 65534));
+  chmod(root.c_str(), 0755);
+  EXPECT_EQ(c.status, check(c.args, "--matrix --as-user=65534 --home " + userHome).status);
   EXPECT_TRUE(installerRuns().empty());
 }
 
@@ -143,11 +206,11 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
     ProblemCase{"wrong-section", replaced(kG, "[MANAGER]\n", "SILENT=true\n[MANAGER]\n"), NONE,
                 "PKG/setup.ini:3: warning: SILENT belongs in [COMMON]", "move the line to [COMMON]", 0},
     ProblemCase{"unknown-key", replaced(kG, "LOCATION=", "LOCATON="), NONE,
-                "PKG/setup.ini:2: warning: unknown key \"LOCATON\"", "LOCATION=installer/install", 0},
+                "PKG/setup.ini:2: warning: unknown key \"LOCATON\"", "LOCATION=installer/install", 1},
     ProblemCase{"blank-key", replaced(kG, "VERSION=", "VERSION = "), NONE,
-                "PKG/setup.ini:5: warning: blanks around the key", "VERSION=1.0.0", 0},
+                "PKG/setup.ini:5: error: blanks around the key", "VERSION=1.0.0", 1},
     ProblemCase{"blank-value", kG + "SILENT= yes\n", NONE,
-                "PKG/setup.ini:9: warning: blanks around the value of SILENT", "SILENT=yes", 0},
+                "PKG/setup.ini:9: error: blanks around the value of SILENT", "SILENT=yes", 1},
     ProblemCase{"duplicate-key", replaced(kG, "LAUNCHER=", "VERSION=2.0\nLAUNCHER="), NONE,
                 "PKG/setup.ini:6: warning: VERSION is given again in [MANAGER] (first on line 5)",
                 "keep one VERSION line", 0},
@@ -160,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
     ProblemCase{"empty-version", replaced(kG, "VERSION=1.0.0\n", ""), NONE,
                 "PKG/setup.ini: warning: no VERSION in [MANAGER]", "VERSION=", 0},
     ProblemCase{"bad-version", replaced(kG, "=1.0.0", "=v2.1"), NONE,
-                "PKG/setup.ini:5: warning: VERSION=v2.1 is not", "VERSION=1.0.0", 0},
+                "PKG/setup.ini:5: error: VERSION=v2.1 is not", "VERSION=2.1", 1},
     ProblemCase{"no-location", replaced(kG, "LOCATION_KEY=.quorvin/agent.key\n", ""), NONE,
                 "PKG/setup.ini: error: neither LOCATION_KEY nor LOCATION_FILE", "LOCATION_KEY=", 1},
     ProblemCase{"both-locations", replaced(kG, "VERSION", "LOCATION_FILE=<HOME>/r\nVERSION"), NONE,
@@ -183,9 +246,67 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
     ProblemCase{"no-msiexec", replaced(kG, "installer/install", "installer/agent.msi"), MSI_FILE,
                 "PKG/setup.ini:2: error: a .msi installer needs msiexec.exe", "a native installer", 1},
     ProblemCase{"no-installer", replaced(kG, "LOCATION=installer/install\n", ""), NONE,
-                "PKG/setup.ini: warning: no LOCATION in [INSTALLER]", "LOCATION=", 0},
+                "PKG/setup.ini: warning: no LOCATION in [INSTALLER]", "LOCATION=", 1},
     ProblemCase{"input-missing", kG + "[MANAGER]\nINPUT_FILE=answers.xml\n", NONE,
-                "PKG/setup.ini:10: warning: INPUT_FILE names PKG//answers.xml", "put the file", 0}));
+                "PKG/setup.ini:10: warning: INPUT_FILE names PKG//answers.xml", "put the file", 0},
+    ProblemCase{"run-fails", replaced(kG, "LOCATION=installer/install\n", ""), NONE,
+                "PKG/setup.ini: error: the run cannot succeed for ", "LOCATION=<your installer>", 1},
+    ProblemCase{"byte-order-mark", "\xef\xbb\xbf" + kG, NONE,
+                "PKG/setup.ini:1: error: the file begins with a byte-order mark (the invisible",
+                "save the file without a byte-order mark", 1},
+    ProblemCase{"quoted-value", replaced(kG, "=bin/agent", "=\"bin/agent\""), NONE,
+                "PKG/setup.ini:6: error: the quotes around the value of LAUNCHER", "LAUNCHER=bin/agent", 1},
+    ProblemCase{"quoted-version", replaced(kG, "=1.0.0", "=\"2.3.0\""), NONE,
+                "PKG/setup.ini:5: error: VERSION=\"2.3.0\" is not major.minor.micro[.qualifier] in "
+                "digits: the launcher compares agents with 0.3.0, not 2.3.0", "VERSION=2.3.0", 1},
+    ProblemCase{"installer-crlf", kG, INSTALLER_CRLF,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: the #! line ends "
+                "with a carriage return", "save PKG//installer/install with \\n line ends", 1},
+    ProblemCase{"installer-no-interpreter", kG, INSTALLER_NO_INTERPRETER,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: interpreter "
+                "\"/nonexistent/sh\" not found", "name an interpreter", 1},
+    ProblemCase{"installer-no-format", kG, INSTALLER_TEXT,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: no known executable "
+                "format", "a program for this machine", 1},
+    ProblemCase{"agent-cannot-start", kG, AGENT_CRLF,
+                "PKG/setup.ini:6: error: the agent program ", "save ", 1},
+    ProblemCase{"unknown-option", kG, NONE,
+                "command line: warning: \"--help\" is no launcher option", "-help", 0, {"--help"}},
+    ProblemCase{"option-without-value", kG, NONE,
+                "command line: warning: -nl is the last argument", "-nl VALUE", 0, {"-nl"}},
+    ProblemCase{"bad-language", kG, NONE, "command line: warning: -nl english is no language tag",
+                "-nl <a language tag", 0, {"-nl", "english"}},
+    ProblemCase{"option-collected", kG, NONE,
+                "command line: warning: -silent comes after -managerArgs", "put -silent before", 0,
+                {"-managerArgs", "x", "-silent"}},
+    ProblemCase{"quoted-argument", kG, NONE,
+                "command line: warning: the argument \"a b\" holds a blank, so the agent receives "
+                "it wrapped in double quotes", "make the agent remove the quotes", 0,
+                {"-managerArgs", "a b"}},
+    ProblemCase{"log-not-writable", kG, NONE,
+                "command line: warning: -log /nonexistent/run.log: there is no directory",
+                "-log <a file", 0, {"-log", "/nonexistent/run.log"}},
+    ProblemCase{"absolute-key-per-user", replaced(kG, "=.quorvin/agent.key", "=/etc/qv.key"), NONE,
+                "PKG/setup.ini:4: error: LOCATION_KEY=/etc/qv.key is an absolute path, but run by user",
+                "LOCATION_KEY=<a path under the home directory>", 1, {}, "--as-user=65534"},
+    ProblemCase{"relative-key-admin", replaced(kG, "ISADMIN=false\n", ""), NONE,
+                "PKG/setup.ini:4: error: LOCATION_KEY=.quorvin/agent.key is relative, but run by root",
+                "ISADMIN=false when", 1, {}, "--as-root"},
+    ProblemCase{"not-admin-as-root", kG, NONE,
+                "PKG/setup.ini:8: warning: ISADMIN=false: run by root", "keep it only when", 0, {},
+                "--as-root"},
+    ProblemCase{"ini-not-readable", kG, INI_0600,
+                "PKG/setup.ini: error: the INI file cannot be read by user", "chmod a+r", 1, {},
+                "--as-user=65534"},
+    ProblemCase{"installer-not-runnable", kG, INSTALLER_0700,
+                "PKG/setup.ini:2: error: the installer PKG//installer/install: not executable",
+                "chmod 755", 1, {}, "--as-user=65534"},
+    ProblemCase{"untrusted-location",
+                replaced(replaced(kG, "=.quorvin/agent.key", "=PKG/shared/agent.key"),
+                         "ISADMIN=false\n", ""),
+                SHARED_DIR, "PKG/setup.ini:4: error: the location key file PKG/shared/agent.key: "
+                            "PKG/shared may be written by other users",
+                "a location only root may write", 1, {}, "--as-root"}));
 
 TEST_F(CheckTest, UsageMistakesEndWithTwo) {
   writeIni(Ini());
@@ -226,7 +347,7 @@ TEST_F(CheckTest, DemoPackageRunsAsTheDryRunSays) {
 
   Result before = check(args);
   EXPECT_EQ(0, before.status) << before.out;
-  EXPECT_NE(std::string::npos, before.out.find("Problems: 0 errors, 0 warnings"));
+  EXPECT_NE(std::string::npos, before.out.find("Problems: 0 errors"));
   EXPECT_EQ(pkgDir + "//installer/install.sh",
             shownArgv(before.out, "The installer would run").at(0));
   std::vector<std::string> predicted =
@@ -242,6 +363,22 @@ TEST_F(CheckTest, DemoPackageRunsAsTheDryRunSays) {
   EXPECT_EQ(predicted, shownArgv(after.out, "The agent would start (replacing the launcher)",
                                  agentDirectory));
   EXPECT_EQ(std::string::npos, after.out.find("The installer would run"));
+
+  // As on a machine without the agent: the installer runs again, and the
+  // key it must write is named where the launcher will read it.
+  Result clean = check(args, "--clean");
+  EXPECT_NE(std::string::npos, clean.out.find("The installer would run"));
+  EXPECT_NE(std::string::npos,
+            clean.out.find("    " + home + "/.quorvin-demo/location\n        location=<agent "
+                           "directory>\n"))
+      << clean.out;
+}
+
+TEST_F(CheckTest, StrictCountsWarnings) {
+  write(iniPath(), kGood + std::string("SILENT=1\n"));
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  EXPECT_EQ(0, check().status);
+  EXPECT_EQ(1, check({}, "--strict").status);
 }
 
 struct RunCase {
@@ -290,6 +427,73 @@ INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
     RunCase{"wait", {"-wait", "-appDataLocation", "/other", "-nl", "fr", "-log", "run.log"}, true},
     RunCase{"silent", {"-silent", "-licenseAccepted", "-installerArgs", "x y",
                        "-managerArgs", "-help"}, true}));
+
+// ---------------------------------------------------------------------------
+// Root and an ordinary user: the matrix against real runs
+
+// A shell installer that records the agent in `key` and installs it in
+// `dir` (both expanded by the shell, so $HOME is the installing user's).
+std::string shellInstaller(const std::string& key, const std::string& dir) {
+  return "#!/bin/sh\nset -e\nkey=" + key + "\ndir=" + dir +
+         "\nmkdir -p \"$dir/eclipse/configuration\" \"$dir/data\" \"$(dirname \"$key\")\"\n"
+         "echo \"zel.appDataLocation=$dir/data\" >\"$dir/eclipse/configuration/config.ini\"\n"
+         "echo \"<package id='com.telvane.quorvin.agent' version='1.0.0'/>\" "
+         ">\"$dir/data/installed.xml\"\n"
+         "printf '#!/bin/sh\\necho agent ran\\n' >\"$dir/agent\"\nchmod 755 \"$dir/agent\"\n"
+         "echo \"location=$dir\" >\"$key\"\n";
+}
+
+struct MatrixCase {
+  const char* name;
+  std::string key;        // LOCATION_KEY, PKG/ = the test's root
+  std::string installer;  // its key and agent directory, as shellInstaller takes them
+  std::string agentDir;
+  bool rootWorks, userWorks;
+};
+void PrintTo(const MatrixCase& c, std::ostream* os) { *os << c.name; }
+
+class MatrixTest : public CheckTest, public ::testing::WithParamInterface<MatrixCase> {};
+
+TEST_P(MatrixTest, PredictsTheRealRunsOfRootAndAnOrdinaryUser) {
+  const MatrixCase& c = GetParam();
+  auto expanded = [&](std::string text) {
+    size_t at = text.find("PKG/");
+    if (at != std::string::npos) text.replace(at, 3, root);
+    return text;
+  };
+  write(iniPath(), "[INSTALLER]\nLOCATION=install\n[MANAGER]\nLOCATION_KEY=" +
+                       expanded(c.key) + "\nVERSION=1.0.0\nLAUNCHER=agent\n");
+  write(pkgDir + "/install", shellInstaller(expanded(c.installer), expanded(c.agentDir)));
+  chmod((pkgDir + "/install").c_str(), 0755);
+  std::string userHome = root + "/user";
+  mkdirs(userHome);
+  ASSERT_EQ(0, chown(userHome.c_str(), 65534, 65534));
+  chmod(root.c_str(), 0755);
+
+  Result matrix = check({}, "--matrix --as-user=65534 --home " + userHome);
+  EXPECT_EQ(c.rootWorks && c.userWorks ? 0 : 1, matrix.status) << matrix.out;
+  const bool expected[] = {c.rootWorks, c.rootWorks, c.userWorks, c.userWorks};
+  for (int row = 0; row < 4; ++row) {
+    size_t at = matrix.out.find("\n" + std::to_string(row + 1) + "  ");
+    ASSERT_NE(std::string::npos, at) << matrix.out;
+    std::string line = matrix.out.substr(at, matrix.out.find('\n', at + 1) - at);
+    EXPECT_NE(std::string::npos, line.find(expected[row] ? " works " : " FAILS ")) << line;
+  }
+
+  Result asRoot = run();
+  EXPECT_EQ(c.rootWorks, asRoot.status == 0 && asRoot.out == "agent ran\n") << asRoot.err;
+  setEnv("HOME", userHome);
+  Result asUser = runAsOtherUser({});
+  EXPECT_EQ(c.userWorks, asUser.status == 0 && asUser.out == "agent ran\n") << asUser.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, MatrixTest, ::testing::Values(
+    // An absolute key is read under the home directory of an ordinary user.
+    MatrixCase{"onlyRoot", "PKG/machine/agent.key", "PKG/machine/agent.key",
+               "PKG/machine/agent", true, false},
+    // A relative key is read in the package directory in admin mode.
+    MatrixCase{"onlyUser", ".qv/agent.key", "$HOME/.qv/agent.key", "$HOME/qv-agent",
+               false, true}));
 
 }  // namespace
 }  // namespace e2e

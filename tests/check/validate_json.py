@@ -14,9 +14,9 @@ import tempfile
 import jsonschema
 
 
-def run_check(tool, launcher, home, *options):
+def run_check(tool, launcher, home, *options, tool_options=()):
     env = {"PATH": "/usr/bin:/bin", "HOME": home}
-    done = subprocess.run([tool, "--json", launcher, *options], env=env,
+    done = subprocess.run([tool, "--json", *tool_options, launcher, *options], env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
     return done.returncode, done.stdout
 
@@ -38,22 +38,35 @@ def main():
         with open(os.path.join(broken, "setup.ini"), "wb") as f:
             f.write(b"stray\n[MANAGER]\nLAUNCHER=caf\xc3\xa9\xff\x01\n"
                     b"[COMMON]\r\nSILENT=1\n")
+        demo_setup = os.path.join(demo, "setup")
+        # The matrix's ordinary user gets a home of their own.
+        user_home = os.path.join(root, "user")
+        os.mkdir(user_home)
+        os.chmod(root, 0o755)
+        if os.getuid() == 0:
+            os.chown(user_home, 65534, 65534)
         cases = [
-            ("demo", os.path.join(demo, "setup"), [], 0),
-            ("demo, options", os.path.join(demo, "setup"), ["-silent", "-nl", "de"], 0),
-            ("demo, help", os.path.join(demo, "setup"), ["-help"], 0),
-            ("broken", os.path.join(broken, "setup"), [], 1),
-            ("no INI", os.path.join(root, "nowhere", "setup"), [], 1),
+            ("demo", demo_setup, [], [], 0),
+            ("demo, options", demo_setup, ["-silent", "-nl", "de"], [], 0),
+            ("demo, help", demo_setup, ["-help"], [], 0),
+            ("demo, clean", demo_setup, [], ["--clean"], 0),
+            ("demo, matrix", demo_setup, [], ["--matrix", "--home", user_home], 0),
+            ("broken", os.path.join(broken, "setup"), [], [], 1),
+            ("broken, matrix", os.path.join(broken, "setup"), [], ["--matrix"], 1),
+            ("no INI", os.path.join(root, "nowhere", "setup"), [], [], 1),
+            ("demo, trial matrix", demo_setup, [], ["--trial", "--matrix", "--home", user_home], 0),
         ]
-        for name, path, options, status in cases:
-            rc, out = run_check(tool, path, home, *options)
+        for name, path, options, tool_options, status in cases:
+            rc, out = run_check(tool, path, home, *options, tool_options=tool_options)
             try:
                 document = json.loads(out.decode("utf-8"))
                 validator.validate(document)
             except (ValueError, jsonschema.ValidationError) as error:
                 failures.append(f"{name}: {error}")
                 continue
-            if rc != status or (document["errors"] > 0) != (status == 1):
+            rows = document.get("matrix", [document])
+            if rc != status or document["exitStatus"] != status or \
+                    any(row["errors"] > 0 for row in rows) != (status == 1):
                 failures.append(f"{name}: exit status {rc}, expected {status}")
         # A valid character passes as it is; an invalid byte and a control
         # byte become one \u00XX escape each.

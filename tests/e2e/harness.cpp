@@ -230,7 +230,7 @@ Result E2eTest::runAs(const std::string& argv0,
   // blanks) runs the launcher under a checker such as valgrind, which hands
   // the launcher the same argv[0] and keeps its pid across an exec.
   std::vector<std::string> argvText;
-  std::string program = launcherPath();
+  std::string program = executable.empty() ? launcherPath() : executable;
   if (const char* wrapper = std::getenv("E2E_WRAPPER")) {
     std::istringstream words(wrapper);
     for (std::string word; words >> word;) argvText.push_back(word);

@@ -132,6 +132,7 @@ class E2eTest : public ::testing::Test {
 
   // Runs the launcher (argv[0] = launcherPath()) in `cwd` with `env`.
   std::string cwd;  // default workDir
+  std::string executable;  // the path the kernel executes; default launcherPath()
   Result run(const std::vector<std::string>& args = {});
   Result runAs(const std::string& argv0, const std::vector<std::string>& args);
 

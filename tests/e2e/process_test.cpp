@@ -588,6 +588,27 @@ TEST_F(ProcessTest, InstallerThatCannotStartIsAFailedInstallation) {
   std::string::size_type first = text.find(section);
   ASSERT_NE(std::string::npos, first) << text;
   EXPECT_EQ(std::string::npos, text.find(section, first + 1)) << text;
+  // The launcher alone can tell this 255 from an installer's own.
+  EXPECT_NE(std::string::npos,
+            text.find("Cannot start " + pkgDir + "//" + kInstaller +
+                      ": no execute permission\n\nReturn code of agent installer\n"))
+      << text;
+}
+
+TEST_F(ProcessTest, InstallerSavedWithCrlfLineEndsIsLoggedWithTheReason) {
+  Ini ini;
+  ini.installerLocation = kInstaller;
+  writeIni(ini);
+  write(pkgDir + "/" + kInstaller, "#!/bin/sh\r\nexit 0\r\n");
+  ASSERT_EQ(0, chmod((pkgDir + "/" + kInstaller).c_str(), 0755));
+  Result r = run({"-log", logPath});
+  EXPECT_EQ(255, r.status);
+  EXPECT_EQ(errorMessage(msgInstallFailed(255)), r.err);
+  EXPECT_NE(std::string::npos,
+            readFile(logPath).find("Cannot start " + pkgDir + "//" + kInstaller +
+                                   ": the #! line ends with a carriage return (CRLF "
+                                   "line ends): interpreter \"/bin/sh\\r\" not found\n"))
+      << readFile(logPath);
 }
 
 TEST_F(ProcessTest, PackageWithoutMsiexecIsAFailedInstallation) {
@@ -595,9 +616,10 @@ TEST_F(ProcessTest, PackageWithoutMsiexecIsAFailedInstallation) {
   ini.installerLocation = "agent.msi";
   writeIni(ini);
   write(pkgDir + "/agent.msi", "package");
-  Result r = run();
+  Result r = run({"-log", logPath});
   EXPECT_EQ(255, r.status);
   EXPECT_EQ(errorMessage(msgInstallFailed(255)), r.err);
+  EXPECT_NE(std::string::npos, readFile(logPath).find("Cannot start : no program path\n"));
 }
 
 TEST_F(ProcessTest, WaitedAgentThatCannotStartEndsWith255) {
@@ -611,6 +633,29 @@ TEST_F(ProcessTest, WaitedAgentThatCannotStartEndsWith255) {
     EXPECT_EQ(255, r.status);
     EXPECT_EQ("", r.err);
   }
+}
+
+TEST_F(ProcessTest, AgentThatCannotStartIsLoggedLast) {
+  writeIni(Ini());
+  AgentInstall a = agent("1.0.0");
+  a.executable = false;
+  installAgent(a);
+  std::string program = agentDir + "/bin/agent";
+  auto logEnd = [&](std::string::size_type size) {
+    std::string text = readFile(logPath);
+    return text.substr(text.size() < size ? 0 : text.size() - size);
+  };
+  std::string end = "isWait: (0)\nCannot start " + program + ": no execute permission\n";
+  EXPECT_EQ(255, run({"-log", logPath}).status);  // in place of the launcher
+  EXPECT_EQ(end, logEnd(end.size()));
+  // Waited for, its directory gone before the restart; it never held the log.
+  write(program, "#!/bin/sh\nls -l /proc/$$/fd >'" + root + "/fds'\nrm -r '" +
+                     agentDir + "'\nexit 23\n");
+  ASSERT_EQ(0, chmod(program.c_str(), 0755));
+  EXPECT_EQ(255, run({"-wait", "-log", logPath}).status);
+  end = "isWait: (1)\nCannot start " + program + ": no such file\n";
+  EXPECT_EQ(end, logEnd(end.size()));
+  EXPECT_EQ(std::string::npos, readFile(root + "/fds").find(logPath));
 }
 
 }  // namespace

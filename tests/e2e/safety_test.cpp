@@ -1,11 +1,13 @@
 // Run by root from a directory someone else filled, and under signals: each
 // case plants what an attacker would, or starts the launcher as a caller
 // can, and checks that nothing planted ran and the status is the child's.
+#include <elf.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "harness.h"
 
@@ -174,6 +176,41 @@ TEST_F(SafetyTest, SigtermIsPassedOnAndEndsTheRun) {
   EXPECT_TRUE(agentRuns().empty());
   // The agent exits with 23: no restart, and its own status.
   installAgent(agent("2.0", {"stop23"}));
+  EXPECT_EQ(23, run({"-wait"}).status);
+  EXPECT_EQ(1u, agentRuns().size());
+}
+
+TEST_F(SafetyTest, StoppedAgentStillHearsThePassedOnSigterm) {
+  // A helper of the agent's sends the launcher SIGTERM once the agent has
+  // stopped itself; the agent's handler can only run once it is continued.
+  std::string program = agentDir + "/bin/agent";
+  write(program,
+        "#!/bin/sh\ntrap 'exit 7' TERM\n"
+        "(until grep -q '^State:.T' /proc/$$/status; do sleep 0.01; done; kill -TERM $PPID) &\n"
+        "kill -STOP $$\nexit 9\n");
+  ASSERT_EQ(0, chmod(program.c_str(), 0755));
+  Result r = run({"-wait"});
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(7, r.status);
+}
+
+// The library for the launcher under test's ELF class.
+std::string lateSigtermLibrary() {
+  char ident[EI_NIDENT] = {};
+  std::ifstream(std::getenv("LAUNCHER_UNDER_TEST"), std::ios::binary).read(ident, sizeof ident);
+  return ident[EI_CLASS] == ELFCLASS32 ? E2E_LATE_SIGTERM32 : E2E_LATE_SIGTERM;
+}
+
+TEST_F(SafetyTest, SigtermJustAsTheChildEndsStopsTheRunQuietly) {
+  // It comes while the launcher holds every signal: it counts as passed on
+  // (no restart), and must not kill the launcher once the actions it
+  // inherited are back.
+  installAgent(agent("1.0.0", {"23", "0"}));
+  std::string library = lateSigtermLibrary();
+  ASSERT_FALSE(library.empty()) << "no preload library for this launcher";
+  setEnv("LD_PRELOAD", library);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  setEnv("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
   EXPECT_EQ(23, run({"-wait"}).status);
   EXPECT_EQ(1u, agentRuns().size());
 }

@@ -1,0 +1,336 @@
+#include "checkIdentity.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "programFile.h"
+#include "trust.h"
+#include "utilities.h"
+#include "utilitiesLinux.h"
+
+namespace {
+
+const char kDefaultOrdinaryUser[] = "nobody";
+const uid_t kNobodyId = 65534;
+
+enum Want { WANT_READ = 4, WANT_WRITE = 2, WANT_SEARCH = 1 };
+
+bool isInGroup(const CheckIdentity& identity, gid_t gid) {
+  if (gid == identity.gid) return true;
+  for (gid_t group : identity.groups) {
+    if (group == gid) return true;
+  }
+  return false;
+}
+
+// The kernel's rule for one class of the mode: the owner's bits for the
+// owner, the group's for a member, else the others'. Root may read, write
+// and search anything.
+bool mayAccess(const CheckIdentity& identity, const struct stat& st, int want) {
+  if (identity.uid == 0) return true;
+  unsigned bits = st.st_mode & 07U;
+  if (st.st_uid == identity.uid) {
+    bits = (st.st_mode >> 6) & 07U;
+  } else if (isInGroup(identity, st.st_gid)) {
+    bits = (st.st_mode >> 3) & 07U;
+  }
+  return (bits & static_cast<unsigned>(want)) == static_cast<unsigned>(want);
+}
+
+// The directories above an absolute path, from the root down.
+std::vector<std::string> directoriesAbove(const std::string& path) {
+  std::vector<std::string> dirs;
+  if (!isFileAbsolute(path)) return dirs;
+  dirs.emplace_back("/");
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (slash > 0 && path[slash - 1] != '/') dirs.push_back(path.substr(0, slash));
+  }
+  return dirs;
+}
+
+// A directory above `path` that `identity` cannot search; "" when none.
+std::string searchProblem(const CheckIdentity& identity, const std::string& path) {
+  if (identity.caller) return std::string();
+  for (const std::string& dir : directoriesAbove(path)) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0 && !mayAccess(identity, st, WANT_SEARCH)) {
+      return "the directory " + dir + " cannot be searched by " + identityText(identity);
+    }
+  }
+  return std::string();
+}
+
+bool isScript(const std::string& path) {
+  char head[2] = {0, 0};
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool script = read(fd, head, 2) == 2 && head[0] == '#' && head[1] == '!';
+  close(fd);
+  return script;
+}
+
+bool isWritableByOthers(const struct stat& st) {
+  return (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
+}
+
+// A password database entry, copied at once: the next lookup overwrites it.
+struct UserEntry {
+  bool found = false;
+  std::string name, dir;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+UserEntry copied(const struct passwd* entry) {
+  UserEntry user;
+  if (!entry) return user;
+  user.found = true;
+  user.name = entry->pw_name ? entry->pw_name : "";
+  user.dir = entry->pw_dir ? entry->pw_dir : "";
+  user.uid = entry->pw_uid;
+  user.gid = entry->pw_gid;
+  return user;
+}
+
+// The tool is single-threaded, and each entry is copied at once.
+// cppcheck-suppress getpwuidCalled
+UserEntry userById(uid_t uid) { return copied(getpwuid(uid)); }
+// cppcheck-suppress getpwnamCalled
+UserEntry userByName(const std::string& name) { return copied(getpwnam(name.c_str())); }
+
+void fillFromEntry(const UserEntry& user, const std::string& home,
+                   CheckIdentity* identity) {
+  if (user.found) {
+    identity->name = user.name;
+    identity->gid = user.gid;
+    int count = 0;
+    getgrouplist(user.name.c_str(), user.gid, nullptr, &count);
+    if (count > 0) {
+      identity->groups.resize(static_cast<size_t>(count));
+      if (getgrouplist(user.name.c_str(), user.gid, identity->groups.data(), &count) < 0) {
+        identity->groups.clear();
+      }
+    }
+  }
+  identity->hasHome = !home.empty() || !user.dir.empty();
+  identity->home = !home.empty() ? home : user.dir;
+}
+
+}  // namespace
+
+CheckIdentity callerIdentity() {
+  CheckIdentity identity;
+  identity.uid = getuid();
+  identity.gid = getgid();
+  UserEntry user = userById(identity.uid);
+  identity.name = user.found ? user.name : std::to_string(identity.uid);
+  int count = getgroups(0, nullptr);
+  if (count > 0) {
+    identity.groups.resize(static_cast<size_t>(count));
+    count = getgroups(count, identity.groups.data());
+    identity.groups.resize(count > 0 ? static_cast<size_t>(count) : 0);
+  }
+  const char* home = getenv("HOME");
+  identity.hasHome = home != nullptr;
+  if (home) identity.home = home;
+  return identity;
+}
+
+bool rootIdentity(const std::string& home, CheckIdentity* identity) {
+  if (getuid() == 0 && home.empty()) {
+    *identity = callerIdentity();
+    return true;
+  }
+  *identity = CheckIdentity();
+  identity->caller = getuid() == 0;
+  identity->name = "root";
+  fillFromEntry(userById(0), home, identity);
+  identity->uid = 0;
+  return true;
+}
+
+bool userIdentity(const std::string& user, const std::string& home,
+                  CheckIdentity* identity, std::string* err) {
+  if (user.empty() && getuid() != 0) {
+    *identity = callerIdentity();
+    if (!home.empty()) identity->home = home, identity->hasHome = true;
+    return true;
+  }
+  const std::string name = user.empty() ? kDefaultOrdinaryUser : user;
+  UserEntry entry;
+  uid_t uid = kNobodyId;
+  bool numeric = name.find_first_not_of("0123456789") == std::string::npos;
+  if (numeric) {
+    if (name.size() > 9) {
+      *err = "no such user: " + name;
+      return false;
+    }
+    uid = static_cast<uid_t>(strtoul(name.c_str(), nullptr, 10));
+    entry = userById(uid);
+  } else {
+    entry = userByName(name);
+    if (entry.found) {
+      uid = entry.uid;
+    } else if (!user.empty()) {
+      *err = "no such user: " + name;
+      return false;
+    }
+  }
+  if (uid == 0) {
+    *err = "--as-user needs an ordinary user, not root: use --as-root";
+    return false;
+  }
+  *identity = CheckIdentity();
+  identity->uid = uid;
+  identity->gid = static_cast<gid_t>(uid);
+  identity->name = std::to_string(uid);
+  fillFromEntry(entry, home, identity);
+  identity->caller = uid == getuid();
+  return true;
+}
+
+std::string identityText(const CheckIdentity& identity) {
+  std::string text = identity.uid == 0 ? "root" : "user " + identity.name;
+  return text + " (uid " + std::to_string(identity.uid) + ")";
+}
+
+void actAs(const CheckIdentity& identity) {
+  assumeUserId(static_cast<long>(identity.uid));
+  if (identity.hasHome) {
+    setenv("HOME", identity.home.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+}
+
+std::string readProblem(const CheckIdentity& identity, const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (identity.caller) {
+    return access(path.c_str(), R_OK) == 0 ? std::string() : strerror(errno);
+  }
+  std::string why = searchProblem(identity, path);
+  if (!why.empty()) return why;
+  if (!mayAccess(identity, st, WANT_READ)) {
+    return formatText("mode %04o, owner uid %lu: %s cannot read it",
+                      static_cast<unsigned>(st.st_mode & 07777U),
+                      static_cast<unsigned long>(st.st_uid),
+                      identityText(identity).c_str());
+  }
+  return std::string();
+}
+
+bool isExecutableBy(const CheckIdentity& identity, const std::string& path) {
+  if (identity.caller) return access(path.c_str(), X_OK) == 0;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  // Root, too, needs one execute bit on a file.
+  if (identity.uid == 0) return (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+  return mayAccess(identity, st, WANT_SEARCH);
+}
+
+std::string runProblem(const CheckIdentity& identity, const std::string& path) {
+  std::string why = whyProgramCannotStart(path, 0, identity.uid, identity.gid);
+  if (why.empty()) why = searchProblem(identity, path);
+  if (why.empty() && identity.uid != 0 && isScript(path)) {
+    struct stat st;
+    bool readable = identity.caller ? access(path.c_str(), R_OK) == 0
+                                    : stat(path.c_str(), &st) == 0 &&
+                                          mayAccess(identity, st, WANT_READ);
+    if (!readable) {
+      why = "a script that " + identityText(identity) +
+            " cannot read, so its interpreter cannot either";
+    }
+  }
+  return why;
+}
+
+std::string writeProblem(const CheckIdentity& identity, const std::string& path) {
+  // Root may write anywhere a tool that is not root cannot even look.
+  if (identity.uid == 0 && !identity.caller) return std::string();
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid != 0 &&
+      st.st_uid != identity.uid) {
+    return "a symbolic link owned by another user, which the launcher does not follow";
+  }
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (identity.caller) {
+      return access(path.c_str(), W_OK) == 0 ? std::string() : strerror(errno);
+    }
+    std::string why = searchProblem(identity, path);
+    if (!why.empty()) return why;
+    return mayAccess(identity, st, WANT_WRITE) ? std::string()
+                                               : identityText(identity) + " may not write it";
+  }
+  if (errno != ENOENT) return strerror(errno);
+  std::string dir = dirName(path);
+  if (dir.empty()) dir = ".";
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "there is no directory " + dir;
+  }
+  if (identity.caller) {
+    return access(dir.c_str(), W_OK | X_OK) == 0
+               ? std::string()
+               : "cannot create a file in " + dir + ": " + strerror(errno);
+  }
+  std::string why = searchProblem(identity, dir + "/");
+  if (!why.empty()) return why;
+  return mayAccess(identity, st, WANT_WRITE | WANT_SEARCH)
+             ? std::string()
+             : identityText(identity) + " may not create a file in " + dir;
+}
+
+std::string createProblem(const CheckIdentity& identity, const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return writeProblem(identity, path);
+  // The directories that are missing are made from the deepest one there.
+  std::string missing = path;
+  std::string dir = dirName(path);
+  while (!dir.empty() && dir != "/" && stat(dir.c_str(), &st) != 0) {
+    removeTrailSlash(&dir);
+    missing = dir;
+    dir = dirName(dir);
+  }
+  std::string why = writeProblem(identity, missing);
+  if (why.empty() || missing == path) return why;
+  return "it cannot make " + missing + ": " + why;
+}
+
+std::string untrustedByRoot(const std::string& path) {
+  std::vector<std::string> entries = directoriesAbove(path);
+  entries.push_back(path);
+  struct stat above {};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    struct stat st;
+    if (stat(entries[i].c_str(), &st) != 0) {
+      // Whoever may write the directory may create the entry.
+      if (i > 0 && isWritableByOthers(above)) {
+        return entries[i - 1] + " may be written by other users, who could create " +
+               entries[i];
+      }
+      return std::string();
+    }
+    if (st.st_uid != 0) {
+      return formatText("%s belongs to uid %lu", entries[i].c_str(),
+                        static_cast<unsigned long>(st.st_uid));
+    }
+    // Others may write here, but in a sticky directory they cannot replace
+    // what root owns.
+    if (i > 0 && isWritableByOthers(above) && (above.st_mode & S_ISVTX) == 0) {
+      return entries[i - 1] + " may be written by other users";
+    }
+    above = st;
+  }
+  if (isWritableByOthers(above)) return path + " may be written by other users";
+  return std::string();
+}

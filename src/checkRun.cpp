@@ -1,0 +1,450 @@
+#include "checkRun.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "checkFiles.h"
+#include "checkLines.h"
+#include "checkOptions.h"
+#include "checkValues.h"
+#include "commands.h"
+#include "probe.h"
+#include "settings.h"
+#include "stringtable.h"
+#include "utilities.h"
+#include "utilitiesLinux.h"
+
+const char kAgentDirectoryStandIn[] = "<agent directory>";
+
+namespace {
+
+std::string flag(int value) { return std::to_string(value); }
+
+void addSetting(CheckReport* report, const std::string& name,
+                const std::string& value, const std::string& source,
+                bool plain = false) {
+  report->effective.push_back(CheckSetting{name, value, source, plain});
+}
+
+// Where each effective setting came from, told by merging the INI file and
+// the command line with each of them left out in turn: the merge rule itself
+// stays in one place.
+void describeSettings(CheckReport* report) {
+  const IniSettings none;
+  const CmdSettings noOptions;
+  Settings onlyCmd, onlyIni, neither;
+  processCmdLineAndIni(report->info, none, report->cmd, &onlyCmd);
+  processCmdLineAndIni(report->info, report->ini, noOptions, &onlyIni);
+  processCmdLineAndIni(report->info, none, noOptions, &neither);
+  struct Field {
+    const char* name;
+    std::string (*get)(const Settings&);
+    bool isFlag;
+  };
+  const Field fields[] = {
+      {"isSilent", [](const Settings& s) { return flag(s.isSilent); }, true},
+      {"isWait", [](const Settings& s) { return flag(s.isWait); }, true},
+      {"isDialogAllowed", [](const Settings& s) { return flag(s.isDialogAllowed); }, true},
+      {"isUserAdmin", [](const Settings& s) { return flag(s.isUserAdmin); }, true},
+      {"isLicenseAccepted", [](const Settings& s) { return flag(s.isLicenseAccepted); }, true},
+      {"appDataLocation", [](const Settings& s) { return s.appDataLocation; }, false},
+      {"nl", [](const Settings& s) { return s.nl; }, false},
+      {"inputFile", [](const Settings& s) { return s.inputFile; }, false},
+  };
+  for (const Field& field : fields) {
+    std::string value = field.get(report->settings);
+    std::string source = "default";
+    if (value == field.get(onlyCmd) && value != field.get(neither)) {
+      source = "option";
+    } else if (value == field.get(onlyIni) && value != field.get(neither)) {
+      source = "INI";
+    }
+    addSetting(report, field.name, value, source, field.isFlag);
+  }
+
+  const IniSettings& ini = report->ini;
+  const std::pair<const char*, const std::string*> iniOnly[] = {
+      {"[INSTALLER] LOCATION", &ini.iniInstallerLocation},
+      {"[MANAGER] LOCATION_KEY", &ini.iniManagerLocationKey},
+      {"[MANAGER] LOCATION_FILE", &ini.iniManagerLocationFile},
+      {"[MANAGER] VERSION", &ini.iniManagerVersion},
+      {"[MANAGER] LAUNCHER", &ini.iniManagerLauncher},
+      {"[MANAGER] LAUNCHER_SILENT", &ini.iniManagerLauncherSilent},
+  };
+  for (const auto& entry : iniOnly) {
+    addSetting(report, entry.first, *entry.second,
+               entry.second->empty() ? "default" : "INI");
+  }
+  addSetting(report, "[MANAGER] MODE", modeName(ini.mode),
+             ini.iniMode.empty() ? "default" : "INI");
+
+  auto listText = [](const std::vector<std::string>& list) {
+    std::string text;
+    for (const std::string& item : list) text += (text.empty() ? "" : " ") + shown(item);
+    return text;
+  };
+  const struct {
+    const char* name;
+    const std::vector<std::string>& option;
+    const std::vector<std::string>& file;
+  } lists[] = {
+      {"installer extra arguments", report->cmd.argInstallerArgs, ini.iniInstallerArgs},
+      {"agent extra arguments", report->cmd.argManagerArgs, ini.iniManagerArgs},
+  };
+  for (const auto& list : lists) {
+    // A command-line list replaces the INI list whole.
+    if (!list.option.empty()) {
+      addSetting(report, list.name, listText(list.option), "option", true);
+    } else {
+      addSetting(report, list.name, listText(list.file),
+                 list.file.empty() ? "default" : "INI", true);
+    }
+  }
+  if (report->cmd.isDebug) addSetting(report, "log", report->cmd.argLogFile, "option");
+}
+
+void addLook(CheckReport* report, const char* kind, const std::string& what,
+             const std::string& path, const std::string& value,
+             const std::string& whyNot) {
+  CheckLook look;
+  look.kind = kind;
+  look.what = what;
+  look.path = path;
+  look.found = !value.empty();
+  look.value = value;
+  if (!look.found) {
+    std::string why = path.empty() || report->clean ? std::string()
+                                                    : fileProblem(*report, path);
+    look.why = why.empty() ? whyNot : why;
+  }
+  report->looks.push_back(look);
+}
+
+// The probe ran with the tool's own permissions; the identity a run is
+// explained for finds nothing past a file it cannot read.
+void limitProbeToIdentity(CheckReport* report) {
+  ProbeTrace& trace = report->trace;
+  AgentInfo& agent = report->agent;
+  if (report->clean) {
+    agent = AgentInfo();
+    trace.configFile.clear();
+    trace.appDataDir.clear();
+    trace.installedXMLFile.clear();
+    return;
+  }
+  if (report->identity.caller) return;
+  if (!agent.refLocation.empty() && !fileProblem(*report, trace.keyFile).empty()) {
+    agent = AgentInfo();
+  } else if (!trace.appDataDir.empty() &&
+             !fileProblem(*report, trace.configFile).empty()) {
+    trace.appDataDir.clear();
+    agent.refVersion.clear();
+  } else if (!agent.refVersion.empty() &&
+             !fileProblem(*report, trace.installedXMLFile).empty()) {
+    agent.refVersion.clear();
+  }
+}
+
+std::string noHomeText() {
+  return "no home directory (HOME is unset and the user has no password entry)";
+}
+
+void describeProbe(CheckReport* report) {
+  const ProbeTrace& trace = report->trace;
+  if (trace.locationSource.empty()) {
+    addLook(report, "location", "agent location", "", "",
+            "neither LOCATION_KEY nor LOCATION_FILE is set");
+    return;
+  }
+  bool isKey = trace.locationSource == "key";
+  std::string what = isKey ? (trace.keyType == KEY_TYPE_MACHINE
+                                  ? "location key file (admin mode: the key is the path)"
+                                  : "location key file (per user, under the home directory)")
+                           : "reference file";
+  addLook(report, isKey ? "key" : "file", what, trace.keyFile, report->agent.refLocation,
+          trace.keyFile.empty() ? noHomeText()
+          : report->clean       ? "none on a clean machine: the installer must write it"
+                                : "it holds no location= line");
+  if (report->agent.refLocation.empty()) return;
+  addLook(report, "config", "agent configuration file", trace.configFile, trace.appDataDir,
+          "it holds no zel.appDataLocation= line with a value");
+  if (trace.appDataDir.empty()) return;
+  addLook(report, "packages", "installed-packages file", trace.installedXMLFile,
+          report->agent.refVersion,
+          std::string("it holds no line with <package id='") + kAgentPackageId +
+              "' version='...'");
+}
+
+// A location that another user could write decides what root runs.
+void checkLocationTrust(const KeyLines& keyLine, CheckReport* report) {
+  const ProbeTrace& trace = report->trace;
+  if (report->identity.uid != 0 || trace.keyFile.empty()) return;
+  std::string why = untrustedByRoot(trace.keyFile);
+  if (why.empty()) return;
+  bool isKey = trace.locationSource == "key";
+  addProblem(report, report->iniPath,
+             lineOf(keyLine, isKey ? "LOCATION_KEY" : "LOCATION_FILE"), CHECK_ERROR,
+             "untrusted-location",
+             std::string(isKey ? "the location key file " : "the reference file ") +
+                 trace.keyFile + ": " + why +
+                 "; any user could then choose the program root runs",
+             "a location only root may write (owned by root, in directories "
+             "that only root may write, e.g. /etc/<vendor>/ or /var/lib/<vendor>/)");
+}
+
+// The installer runs as the same user, and must record the agent where the
+// launcher will look.
+// Returns why it cannot; "" when it can.
+std::string checkLocationWritable(const KeyLines& keyLine, CheckReport* report) {
+  const ProbeTrace& trace = report->trace;
+  if (trace.keyFile.empty()) return std::string();
+  std::string why = createProblem(report->identity, trace.keyFile);
+  if (why.empty()) return why;
+  bool isKey = trace.locationSource == "key";
+  addProblem(report, report->iniPath,
+             lineOf(keyLine, isKey ? "LOCATION_KEY" : "LOCATION_FILE"), CHECK_ERROR,
+             "location-not-writable",
+             "the installer, run by " + identityText(report->identity) +
+                 ", cannot write " + trace.keyFile + " where the launcher will look: " +
+                 why + "; the agent is then never found",
+             report->identity.uid == 0
+                 ? std::string("a location root may write")
+                 : "a per-user location under a home directory the user owns "
+                   "(ISADMIN=false, LOCATION_KEY relative to $HOME)");
+  return why;
+}
+
+// The text a user sees when the agent cannot be found, as the launcher
+// shows it (in English).
+std::string agentNotFoundMessage(const CheckReport& report) {
+  const char* format =
+      getStrFromSpecTable(MSG_AGENT_NOT_FOUND, MsgTable_EN, kMsgTableSize);
+  return formatText(format ? format : "%s", report.ini.iniManagerVersion.c_str());
+}
+
+void fail(CheckReport* report, int status, const std::string& text,
+          const std::string& fix) {
+  report->runFails = true;
+  report->endStatus = status;
+  report->endText = text;
+  report->failFix = fix;
+}
+
+// What the launcher reads once the installer has ended with 0.
+void describeContract(CheckReport* report) {
+  const ProbeTrace& trace = report->trace;
+  const std::string dir = kAgentDirectoryStandIn;
+  std::vector<CheckExpectation>& contract = report->contract;
+  if (trace.locationSource.empty()) return;
+  contract.push_back({trace.keyFile.empty() ? "(" + noHomeText() + ")" : trace.keyFile,
+                      "location=" + dir});
+  contract.push_back({dir + "/eclipse/configuration/config.ini",
+                      "zel.appDataLocation=<data directory>"});
+  const std::string& version = report->ini.iniManagerVersion;
+  contract.push_back({"<data directory>/installed.xml",
+                      std::string("<package id='") + kAgentPackageId + "' version='" +
+                          (version.empty() ? "<any version>" : version) +
+                          "'/> (or a later version)"});
+  contract.push_back({report->agentCommand.AgentProgram,
+                      "the agent program, which " + identityText(report->identity) +
+                          " may start"});
+}
+
+void decideRun(const KeyLines& keyLine, CheckReport* report) {
+  const Settings& settings = report->settings;
+  std::string start = settings.isWait
+                          ? "the agent runs as a child that the launcher waits "
+                            "for, started again while it exits with 23; its "
+                            "status is the launcher's"
+                          : "the agent replaces the launcher (exec); its exit "
+                            "status is the caller's";
+  if (report->sufficient) {
+    createAgentArgList(report->ini, report->cmd, settings, report->agent,
+                       &report->agentCommand);
+    report->agentKnown = true;
+    report->agentWaited = settings.isWait;
+    const std::string& program = report->agentCommand.AgentProgram;
+    if (!isFileExist(program)) {
+      // The launcher says the agent cannot be found, though it was: only
+      // its program is missing.
+      fail(report, 1,
+           "the agent program " + program + " is missing: error message \"" +
+               agentNotFoundMessage(*report) + "\", exit status 1",
+           "LAUNCHER=<the agent program, relative to " + report->agent.refLocation + ">");
+      addProblem(report, report->iniPath, lineOf(keyLine, "LAUNCHER"), CHECK_ERROR,
+                 "agent-program-missing",
+                 "the agent installed here (version " + report->agent.refVersion +
+                     " in " + report->agent.refLocation + ") has no program " + program +
+                     ": the user is told \"" + agentNotFoundMessage(*report) +
+                     "\", but the real cause is the missing program",
+                 report->failFix);
+      return;
+    }
+    std::string why = programProblem(*report, program);
+    if (!why.empty()) {
+      fail(report, 255,
+           "the agent program " + program + " cannot be started (" + why +
+               "): exit status 255, with no message",
+           startFix(program, why));
+      addProblem(report, report->iniPath, lineOf(keyLine, "LAUNCHER"), CHECK_ERROR,
+                 "agent-cannot-start",
+                 "the agent program " + program + " cannot be started by " +
+                     identityText(report->identity) + ": " + why,
+                 report->failFix);
+      return;
+    }
+    report->endText = start;
+    return;
+  }
+  if (report->ini.iniInstallerLocation.empty()) {
+    fail(report, 1,
+         "no sufficient agent and no installer: error message \"" +
+             agentNotFoundMessage(*report) + "\", exit status 1",
+         "LOCATION=<your installer> in [INSTALLER], or install a sufficient agent "
+         "before the package runs");
+    return;
+  }
+  createAgtInstallerArgList(report->info, report->ini, report->cmd, settings,
+                            &report->installer);
+  bool isMsi = isMSIFile(report->ini.iniInstallerLocation);
+  const std::string& image =
+      isMsi ? report->installer.msiFile : report->installer.InstallerProgram;
+  if (!isFileExist(image)) {
+    fail(report, 1, "the installer " + image + " is missing: error message, exit status 1",
+         "put the installer there, or correct LOCATION");
+    return;
+  }
+  std::string why = isMsi ? std::string() : programProblem(*report, image);
+  if (!why.empty()) {
+    fail(report, 255,
+         "the installer " + image + " cannot be started (" + why +
+             "): error message \"Return Code=255\", exit status 255",
+         startFix(image, why));
+    return;
+  }
+  report->installerRuns = true;
+  // Where the agent lands is the installer's business: the agent's command
+  // line is shown for a stand-in directory, as the composer makes it.
+  AgentInfo landed;
+  landed.refLocation = kAgentDirectoryStandIn;
+  createAgentArgList(report->ini, report->cmd, settings, landed, &report->agentCommand);
+  report->agentPredicted = true;
+  report->agentWaited = settings.isWait;
+  describeContract(report);
+  std::string unwritable = checkLocationWritable(keyLine, report);
+  report->endText =
+      "the installer runs as a child" +
+      (settings.nl.empty() ? std::string() : " with LANG=" + settings.nl) +
+      "; then by its exit status:\n"
+      "0: the launcher looks for the agent again; when a sufficient one is "
+      "found, " + start + "; else error message \"" + agentNotFoundMessage(*report) +
+      "\", exit status 1\n"
+      "232: cancelled by the user, exit status 232\n"
+      "any other N: error message \"Return Code=N\", exit status N";
+  const ProbeTrace& trace = report->trace;
+  if (!unwritable.empty()) {
+    report->runFails = true;
+    report->failFix = report->problems.back().fix;
+    report->endText += "\nbut the installer cannot write " + trace.keyFile + " (" +
+                       unwritable + "): the run ends with exit status 1 or the "
+                       "installer's own failure";
+  }
+  if (trace.locationSource.empty() || trace.keyFile.empty()) {
+    report->runFails = true;
+    report->failFix = trace.locationSource.empty()
+                          ? "LOCATION_KEY=<the key file your installer writes>"
+                          : "a home directory for the user (HOME)";
+    report->endText += "\nbut the launcher has nowhere to look for the agent (" +
+                       (trace.locationSource.empty()
+                            ? std::string("neither LOCATION_KEY nor LOCATION_FILE")
+                            : noHomeText()) +
+                       "): whatever the installer does, the run ends with exit "
+                       "status 1 or the installer's own failure";
+  }
+}
+
+// The run cannot succeed: a problem of its own, whatever else was found.
+void addRunFails(CheckReport* report) {
+  if (!report->runFails) return;
+  std::string end = report->endText;
+  size_t lineEnd = end.find('\n');
+  if (end.find("\nbut ") != std::string::npos) end = end.substr(end.find("\nbut ") + 5);
+  else if (lineEnd != std::string::npos) end.resize(lineEnd);
+  addProblem(report, report->iniRead ? report->iniPath : report->info.launcherFullPath, 0,
+             CHECK_ERROR, "run-fails",
+             "the run cannot succeed for " + identityText(report->identity) +
+                 ": " + end,
+             report->failFix);
+}
+
+}  // namespace
+
+void checkPackage(const std::string& launcherPath,
+                  const std::vector<std::string>& args, CheckReport* report) {
+  actAs(report->identity);
+  report->launcherArgs = args;
+  // The launcher started by this path would find itself here; the file
+  // need not exist yet for the package beside it to be explained.
+  std::string fullPath = launcherPath;
+  if (!isFileAbsolute(launcherPath)) {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd) fullPath = std::string(cwd) + "/" + launcherPath;
+    free(cwd);
+  }
+  setLauncherInfo(fullPath, &report->info);
+  checkLauncherFile(report);
+
+  report->iniPath = report->info.launcherDir + report->info.launcherName + ".ini";
+  IniAnalysis analysis;
+  IniListener listener = iniAnalysisListener(&analysis);
+  report->iniRead = processINI(report->iniPath, &report->ini, &listener) == 1;
+  std::string unreadable =
+      report->iniRead ? fileProblem(*report, report->iniPath) : std::string();
+  if (!report->iniRead || !unreadable.empty()) {
+    if (report->iniRead) {
+      checkIniUnreadable(unreadable, report);
+    } else {
+      checkIniMissing(report);
+    }
+    report->iniRead = false;
+    fail(report, 1,
+         "the INI file cannot be read: error message \"Cannot open INI file\", "
+         "exit status 1",
+         report->problems.back().fix);
+    report->ini = IniSettings();
+    addRunFails(report);
+    return;
+  }
+
+  std::vector<std::string> argvText = {fullPath};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  argv.reserve(argvText.size() + 1);
+  for (std::string& arg : argvText) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  report->help = parseCmdlineArg(static_cast<int>(argvText.size()), argv.data(),
+                                 &report->cmd) == 0;
+  processCmdLineAndIni(report->info, report->ini, report->cmd, &report->settings);
+
+  KeyLines keyLine = checkIniLines(analysis, report);
+  checkIniValues(keyLine, report);
+  checkPackageFiles(keyLine, report);
+  checkOptions(keyLine, report);
+
+  describeSettings(report);
+  if (report->help) {
+    report->endStatus = 0;
+    report->endText = "a help option: the usage is shown, nothing else runs, "
+                      "exit status 0";
+    return;
+  }
+  getInstalledAgentInfo(report->info, report->ini, report->settings,
+                        &report->agent, &report->trace);
+  limitProbeToIdentity(report);
+  describeProbe(report);
+  checkLocationTrust(keyLine, report);
+  report->sufficient = isAgentSufficient(report->agent, report->ini);
+  decideRun(keyLine, report);
+  addRunFails(report);
+}

@@ -1,0 +1,85 @@
+// A throwaway copy of this machine: a private mount namespace whose root is
+// an overlay over the real root file system, with its upper layer in a
+// scratch directory, and a PID namespace whose end ends every process
+// started in it. Whatever runs inside may write anywhere; the real machine
+// keeps none of it.
+//
+// Four operations: set up, run a step as some user inside, collect what
+// changed, tear down. A step is a function of this program, run in a child
+// process that sees only the copy.
+#ifndef LAUNCHER_SANDBOX_H_
+#define LAUNCHER_SANDBOX_H_
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct SandboxIdentity {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;  // supplementary groups
+  std::string name;
+  std::string home;  // absolute: an empty, private directory there
+};
+
+struct SandboxOptions {
+  SandboxIdentity user;  // the ordinary identity steps may run as
+  // The working directory of steps, when it exists inside.
+  std::string workDir;
+  // A directory that must be seen inside (the package): when it lies on
+  // another file system than the root, that file system is shown read-only.
+  std::string keepDir;
+};
+
+struct Sandbox {
+  pid_t keeper = -1;  // outside: the process that owns the namespaces
+  int control = -1;   // socket to the namespace's first process
+  std::string scratch;
+  bool userNamespace = false;  // set up without root, in a user namespace
+  // Where the scratch home and the package are shown: their paths without
+  // links, so that no link leads the set-up out of the copy.
+  std::string home, keep;
+  // What the copy shows as it is, unwritable: the package when it lies on a
+  // file system of its own or in the home directory, and top-level
+  // directories the kernel would not overlay.
+  std::vector<std::string> readOnly;
+};
+
+// One file the steps created, changed or removed, as a path of the real
+// machine.
+struct SandboxChange {
+  char change = '+';  // '+' created, '~' changed, '-' removed
+  char type = 'f';    // 'f' file, 'd' directory, 'l' link, 'o' other
+  std::string path;
+  long long size = 0;
+  bool operator==(const SandboxChange& other) const {
+    return change == other.change && type == other.type &&
+           path == other.path && size == other.size;
+  }
+};
+
+// A step: runs inside, as the identity it was given, with `input` from the
+// caller; whatever it writes to `out` comes back as the step's output. Its
+// result becomes the exit status. `context` is the caller's pointer as it
+// was when the sandbox was set up: the step runs in a copy of that memory.
+typedef int (*SandboxStep)(void* context, const std::string& input, int out);
+
+// Sets the sandbox up; 0, or -1 with *why saying what the kernel or the
+// machine does not allow. Never leaves anything behind on failure.
+int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
+                 std::string* why);
+// Runs `step` inside as root (`asUser` false) or as the ordinary identity,
+// for at most `seconds`; the step's process is killed after that. *status is
+// its exit status (128 + signal when killed). Returns 0, or -1 when the
+// sandbox no longer answers.
+int sandboxRun(Sandbox* box, SandboxStep step, bool asUser,
+               const std::string& input, int seconds, std::string* output,
+               int* status);
+// Every file created, changed or removed inside so far.
+int sandboxChanges(Sandbox* box, std::vector<SandboxChange>* changes);
+// Ends every process inside, drops the copy and removes the scratch
+// directory. Safe to call on a sandbox that was never set up.
+void sandboxTearDown(Sandbox* box);
+
+#endif  // LAUNCHER_SANDBOX_H_

@@ -1,0 +1,69 @@
+// The trial: installs the package for real in a throwaway copy of this
+// machine, as root or as an ordinary user, and checks item by item what the
+// launcher then needs, with the launcher's own functions. Then it starts the
+// agent there for a few seconds. Nothing of it reaches the real machine.
+#ifndef LAUNCHER_TRIAL_H_
+#define LAUNCHER_TRIAL_H_
+
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "checkIdentity.h"
+#include "records.h"
+#include "sandbox.h"
+
+struct TrialOptions {
+  int agentSeconds = 10;  // how long the agent may run before it is ended
+};
+
+// One part of the contract between the package, its installer and the
+// launcher, as it turned out.
+struct TrialItem {
+  std::string code;  // stable: ini-file, installer, location, agent-directory,
+                     // config, installed-packages, program,
+                     // program-silent, agent-run
+  bool holds = false;
+  std::string detail;
+  std::string fix;  // empty when it holds
+};
+
+struct TrialReport {
+  std::string user;  // the name, or the number when there is none
+  unsigned uid = 0;
+  std::string home;
+  bool homeOnMachine = false;  // this machine has that directory
+  int verdict = 2;   // 0 every item holds, 1 one fails, 2 no trial
+  std::string why;   // for verdict 2: what was missing
+  std::vector<std::string> hidden;  // removed first to make the machine clean
+  std::vector<std::string> readOnly;  // unwritable in the copy
+
+  bool installerRan = false;
+  std::vector<std::string> installerArgv;
+  int installerStatus = -1;
+  std::string installerOutput;  // its first lines
+
+  std::vector<TrialItem> items;
+  std::string agentLocation, agentVersion;
+
+  bool agentStarted = false;
+  std::vector<std::string> agentArgv;
+  bool agentRunning = false;  // still running when its time was up
+  int agentStatus = -1;
+  double agentSeconds = 0;  // how long it ran
+  std::string agentOutput;  // its first lines
+
+  std::vector<SandboxChange> changes;  // by the installer
+};
+
+// Runs the trial for the package `check` describes, as `who`, with
+// its home directory (HOME, else the password database's) empty. Returns
+// the verdict.
+int runTrial(const TrialOptions& options, const CheckIdentity& who,
+             const CheckReport& check, TrialReport* report);
+
+// launcher-check's trial output.
+std::string formatTrialText(const std::vector<TrialReport>& trials);
+std::string formatTrialJson(const std::vector<TrialReport>& trials);
+
+#endif  // LAUNCHER_TRIAL_H_

@@ -1,0 +1,395 @@
+#include "trust.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int packageDirFd = -1;
+long assumedUid = -1;
+struct stat packageDirId;
+
+bool isSameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool isPackageDirectory(const struct stat& st) {
+  return packageDirFd >= 0 && isSameFile(st, packageDirId);
+}
+
+std::string shownJoin(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (name.empty()) return dir;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+std::string readLinkTarget(int linkFd) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t length = readlinkat(linkFd, "", buffer.data(), buffer.size());
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(length));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// One path being resolved: the directory reached so far, as a handle, and
+// the names still to look up in it. A link puts its target in front of the
+// rest. Start-up cost matters: names are taken from the one pending string.
+struct Walk {
+  bool checkAll = false;  // root's rule for each directory; else links only
+  uid_t euid = 0;
+  int dirFd = -1;
+  int exemptDepth = -1;   // levels below the package directory; -1 outside
+  int linksLeft = kMaxLinksFollowed;
+  std::string pending;    // the names still to look up, from `next` on
+  size_t next = 0;
+  // Messages name the directory as shownBase joined with pending up to
+  // dirEnd; only a link's target changes shownBase.
+  std::string shownBase;
+  size_t dirEnd = 0;
+
+  Walk() = default;
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
+  ~Walk() {
+    if (dirFd >= 0) close(dirFd);
+  }
+};
+
+std::string dirShown(const Walk& walk) {
+  return shownJoin(walk.shownBase, walk.pending.substr(0, walk.dirEnd));
+}
+
+std::string shownName(const Walk& walk, const std::string& name) {
+  return shownJoin(dirShown(walk), name);
+}
+
+// The next name; *last when nothing follows it. A path that ends with '/'
+// ends with ".", the directory itself.
+void takeName(Walk* walk, std::string* name, bool* last) {
+  const std::string& path = walk->pending;
+  size_t start = path.find_first_not_of('/', walk->next);
+  if (start == std::string::npos) {
+    walk->next = path.size();
+    name->assign(".");
+    *last = true;
+    return;
+  }
+  size_t end = path.find('/', start);
+  if (end == std::string::npos) end = path.size();
+  name->assign(path, start, end - start);
+  walk->next = end;
+  *last = end == path.size();
+}
+
+// Makes `fd` (taken over, closed on failure) the directory the walk stands
+// in, after checking it where root's rule applies.
+bool enter(Walk* walk, int fd, const std::string& name, std::string* why) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return false;
+  }
+  if (walk->checkAll) {
+    if (isPackageDirectory(st)) {
+      walk->exemptDepth = 0;
+    } else if (walk->exemptDepth >= 0 && name == "..") {
+      --walk->exemptDepth;
+    } else if (walk->exemptDepth >= 0 && name != ".") {
+      ++walk->exemptDepth;
+    }
+    if (walk->exemptDepth < 0) {
+      std::string problem =
+          ownershipProblem(st.st_uid, st.st_gid, st.st_mode, walk->euid, true);
+      if (!problem.empty()) {
+        *why = (name == "/" ? name : shownName(*walk, name)) + " " + problem;
+        close(fd);
+        return false;
+      }
+    }
+  }
+  if (walk->dirFd >= 0) close(walk->dirFd);
+  walk->dirFd = fd;
+  walk->dirEnd = walk->next;
+  return true;
+}
+
+// Starts again at "/", where walk->pending begins.
+bool enterRoot(Walk* walk, std::string* why) {
+  int fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  walk->exemptDepth = -1;
+  walk->shownBase.clear();
+  walk->next = 1;
+  return enter(walk, fd, "/", why);
+}
+
+bool startAt(Walk* walk, int dirFd, const std::string& path, std::string* why) {
+  walk->pending = path;
+  walk->next = 0;
+  if (path[0] == '/') return enterRoot(walk, why);
+  int fd = openat(dirFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  walk->exemptDepth = -1;
+  return enter(walk, fd, ".", why);
+}
+
+// Follows the link `name` in the current directory, whose handle and
+// status the caller took, when its owner may decide where it leads.
+bool followLink(Walk* walk, int linkFd, const struct stat& st,
+                const std::string& name, std::string* why) {
+  if (walk->exemptDepth < 0 && !isTrustedOwner(st.st_uid, walk->euid)) {
+    *why = shownName(*walk, name) + " is a link owned by uid " + std::to_string(st.st_uid);
+    return false;
+  }
+  // A loop is a failure like any other, not a refusal.
+  if (--walk->linksLeft < 0) {
+    errno = ELOOP;
+    return false;
+  }
+  std::string target = readLinkTarget(linkFd);
+  if (target.empty()) return false;
+  walk->shownBase = dirShown(*walk);
+  walk->pending = target + walk->pending.substr(walk->next);
+  walk->next = 0;
+  walk->dirEnd = 0;
+  return target[0] != '/' || enterRoot(walk, why);
+}
+
+// Walks every name but the last; *name is then the last one, to be looked
+// up in walk->dirFd.
+bool walkToLast(Walk* walk, std::string* name, std::string* why) {
+  for (;;) {
+    bool last;
+    takeName(walk, name, &last);
+    if (last) return true;
+    int fd = openat(walk->dirFd, name->c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      close(fd);
+      return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      bool followed = followLink(walk, fd, st, *name, why);
+      close(fd);
+      if (!followed) return false;
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      close(fd);
+      errno = ENOTDIR;
+      return false;
+    }
+    if (!enter(walk, fd, *name, why)) return false;
+  }
+}
+
+// The handle of the last name, with links followed; -1 when refused or
+// missing. *st is its status.
+int openLast(Walk* walk, std::string* name, struct stat* st, std::string* why) {
+  for (;;) {
+    if (!walkToLast(walk, name, why)) return -1;
+    int fd = openat(walk->dirFd, name->c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, st) != 0) {
+      close(fd);
+      return -1;
+    }
+    if (!S_ISLNK(st->st_mode)) return fd;
+    bool followed = followLink(walk, fd, *st, *name, why);
+    close(fd);
+    if (!followed) return -1;
+  }
+}
+
+bool isDigits(const std::string& text, size_t from) {
+  // Nine digits at most: always an int.
+  if (from >= text.size() || text.size() - from > 9) return false;
+  for (size_t i = from; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void assumeUserId(long uid) { assumedUid = uid < 0 ? -1 : uid; }
+
+long assumedUserId() { return assumedUid; }
+
+uid_t effectiveUserId() {
+  return assumedUid >= 0 ? static_cast<uid_t>(assumedUid) : geteuid();
+}
+
+int isTrustEnforced() { return effectiveUserId() == 0 ? 1 : 0; }
+
+void setPackageDirectory(int dirFd) {
+  if (dirFd >= 0 && fstat(dirFd, &packageDirId) != 0) dirFd = -1;
+  packageDirFd = dirFd;
+}
+
+int packageDirectory() { return packageDirFd; }
+
+bool isTrustedOwner(uid_t owner, uid_t euid) { return owner == 0 || owner == euid; }
+
+std::string ownershipProblem(uid_t uid, gid_t gid, mode_t mode, uid_t euid,
+                             bool stickyAllowed) {
+  if (!isTrustedOwner(uid, euid)) return "is owned by uid " + std::to_string(uid);
+  // Others may add to a sticky directory, but not rename or remove what
+  // root put there; the names taken from it are checked one by one.
+  if (stickyAllowed && S_ISDIR(mode) && (mode & S_ISVTX)) return std::string();
+  if (mode & S_IWOTH) return "is writable by others";
+  if ((mode & S_IWGRP) && gid != 0) return "is writable by group " + std::to_string(gid);
+  return std::string();
+}
+
+int openTrusted(int dirFd, const std::string& path, int flags, std::string* why) {
+  why->clear();
+  if (!isTrustEnforced()) return openat(dirFd, path.c_str(), flags | O_CLOEXEC);
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  Walk walk;
+  walk.checkAll = true;
+  walk.euid = effectiveUserId();
+  if (!startAt(&walk, dirFd, path, why)) return -1;
+  std::string name;
+  struct stat st;
+  int fd = openLast(&walk, &name, &st, why);
+  if (fd < 0) return -1;
+  bool exempt = isPackageDirectory(st) ||
+                walk.exemptDepth > 0 || (walk.exemptDepth == 0 && name != "..");
+  std::string problem =
+      exempt ? std::string()
+             : ownershipProblem(st.st_uid, st.st_gid, st.st_mode, walk.euid, false);
+  if (!problem.empty()) {
+    *why = shownName(walk, name) + " " + problem;
+    close(fd);
+    return -1;
+  }
+  if ((flags & O_DIRECTORY) && !S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = ENOTDIR;
+    return -1;
+  }
+  if (flags & O_PATH) return fd;
+  // Opened again by the same name in the same directory: it must still be
+  // the file that was checked.
+  int opened = openat(walk.dirFd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+  struct stat again;
+  if (opened >= 0 && (fstat(opened, &again) != 0 || !isSameFile(st, again))) {
+    close(opened);
+    opened = -1;
+    errno = ESTALE;
+  }
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return opened;
+}
+
+std::string logTargetProblem(mode_t mode, uid_t uid, nlink_t links, uid_t euid,
+                             bool isTerminal) {
+  bool trusted;
+  if (isTerminal) {
+    trusted = true;
+  } else if (S_ISREG(mode)) {
+    // Another name for the file would let the log overwrite that file.
+    if (uid == euid && links != 1) return "has " + std::to_string(links) + " links";
+    trusted = uid == euid;
+  } else if (S_ISFIFO(mode)) {
+    trusted = uid == euid;
+  } else if (S_ISCHR(mode)) {
+    trusted = isTrustedOwner(uid, euid);  // /dev/null, /dev/full: nobody else makes one
+  } else {
+    return "is not a regular file, terminal or FIFO";
+  }
+  return trusted ? std::string() : "is owned by uid " + std::to_string(uid);
+}
+
+int callerDescriptor(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    size_t length = strlen(prefix);
+    if (path.compare(0, length, prefix) == 0 && isDigits(path, length)) {
+      return static_cast<int>(strtol(path.c_str() + length, nullptr, 10));
+    }
+  }
+  return -1;
+}
+
+int openLogFile(const std::string& path, std::string* why) {
+  why->clear();
+  int caller = callerDescriptor(path);
+  if (caller >= 0) return fcntl(caller, F_DUPFD_CLOEXEC, 3);
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  Walk walk;
+  walk.euid = effectiveUserId();
+  if (!startAt(&walk, AT_FDCWD, path, why)) return -1;
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  for (;;) {
+    std::string name;
+    if (!walkToLast(&walk, &name, why)) return -1;
+    // Never truncated by the open: only a file that passes is emptied.
+    int fd = openat(walk.dirFd, name.c_str(), flags, 0600);
+    struct stat st;
+    if (fd < 0) {
+      int saved = errno;
+      int linkFd = openat(walk.dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+      if (linkFd < 0 || fstat(linkFd, &st) != 0) {
+        if (linkFd >= 0) close(linkFd);
+        errno = saved;
+        return -1;
+      }
+      if (S_ISLNK(st.st_mode)) {
+        bool followed = followLink(&walk, linkFd, st, name, why);
+        close(linkFd);
+        if (!followed) return -1;
+        continue;
+      }
+      close(linkFd);
+      if (S_ISFIFO(st.st_mode) && saved == ENXIO) {
+        *why = shownName(walk, name) + " is a FIFO without a reader";
+      } else if (saved == EACCES || saved == EPERM) {
+        // Refused by the system, perhaps for the reason the rule has too.
+        std::string problem =
+            logTargetProblem(st.st_mode, st.st_uid, st.st_nlink, walk.euid, false);
+        if (!problem.empty()) *why = shownName(walk, name) + " " + problem;
+      }
+      errno = saved;
+      return -1;
+    }
+    std::string problem;
+    if (fstat(fd, &st) != 0) {
+      problem = "cannot be examined";
+    } else {
+      problem = logTargetProblem(st.st_mode, st.st_uid, st.st_nlink, walk.euid,
+                                 isatty(fd) == 1);
+    }
+    if (!problem.empty()) {
+      *why = shownName(walk, name) + " " + problem;
+      close(fd);
+      return -1;
+    }
+    if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+}

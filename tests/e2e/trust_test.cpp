@@ -1,0 +1,222 @@
+// What root trusts: another user (uid 65534) owns or may write a file, a
+// link or a directory that root passes, and nothing of theirs may decide
+// what runs or which file the log overwrites. The rules that depend on the
+// user id run as that user too.
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+const uid_t kOther = 65534;
+
+class TrustTest : public E2eTest {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    installAgent(agent("1.0.0"));
+    writeIni(Ini());
+    // Room for the other user: every directory searchable, records writable.
+    chmod(root.c_str(), 0755);
+    chmod(recordDir.c_str(), 0777);
+  }
+
+  void own(const std::string& path, uid_t uid = kOther) {
+    ASSERT_EQ(0, lchown(path.c_str(), uid, uid)) << path;
+  }
+  void link(const std::string& target, const std::string& path, uid_t uid = 0) {
+    ASSERT_EQ(0, symlink(target.c_str(), path.c_str())) << path;
+    own(path, uid);
+  }
+  // An INI file in `dir` that would run dir/pwn, recording to "planted".
+  void plantIni(const std::string& dir, const std::string& name) {
+    Ini ini;
+    ini.version = "99.0";
+    ini.installerLocation = "pwn";
+    write(dir + "/" + name, ini.text());
+    Plan plan = exitsWith({"0"});
+    plan.record = recordPath("planted");
+    writeStandinInstaller(dir + "/pwn", plan);
+  }
+  // An agent that records to "planted", recorded by `locationFile`.
+  void plantAgent(const std::string& dir, const std::string& locationFile) {
+    AgentInstall evil = agent("9.0");
+    evil.dir = dir;
+    evil.locationFile = locationFile;
+    evil.agentRecord = recordPath("planted");
+    installAgent(evil);
+  }
+  // pkg/setup with argv[0] `argv0`, as root or as the other user.
+  Result start(const std::string& argv0, const std::vector<std::string>& args,
+               bool asOther) {
+    std::string script = root + "/start";
+    write(script, "#!/bin/bash\nexec " +
+                      std::string(asOther ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+                      "bash -c 'exec -a \"$0\" \"$@\"' '" + argv0 + "' '" + launcherPath() +
+                      "' \"$@\"\n");
+    chmod(script.c_str(), 0755);
+    for (const char* name : {"agent", "planted"}) chmod(recordPath(name).c_str(), 0666);
+    executable = script;
+    Result r = runAs(script, args);
+    executable.clear();
+    return r;
+  }
+  std::string refused(const std::string& log, const std::string& why) {
+    return "setup: not writing the log to " + log + ": " + why + "\n";
+  }
+};
+
+TEST_F(TrustTest, ArgvZeroOnlySpellsTheExecutedDirectory) {
+  mkdirs(root + "/x");
+  mkdirs(root + "/y");
+  link(launcherPath(), root + "/x/setup", kOther);
+  link(launcherPath(), root + "/y/setup");
+  plantIni(root + "/x", "setup.ini");
+  plantIni(root + "/y", "setup.ini");
+  write(pkgDir + "/other", "");  // beside the launcher, but another file
+  plantIni(pkgDir, "other.ini");
+  link(launcherPath(), workDir + "/setup", kOther);  // found first for a bare name
+  plantIni(workDir, "setup.ini");
+  link(pkgDir, workDir + "/pkg");
+  setEnv("PATH", pkgDir + ":/usr/bin:/bin");
+  int runs = 0;
+  for (bool asOther : {false, true}) {
+    for (const char* argv0 : {"{root}/x/setup", "{root}/y/setup", "{pkg}/other", "setup",
+                              "pkg/setup"}) {
+      std::string name = argv0;
+      if (name.compare(0, 6, "{root}") == 0) name = root + name.substr(6);
+      if (name.compare(0, 5, "{pkg}") == 0) name = pkgDir + name.substr(5);
+      SCOPED_TRACE(name + (asOther ? " as 65534" : " as root"));
+      EXPECT_EQ(0, start(name, {}, asOther).status);
+      EXPECT_EQ(static_cast<size_t>(++runs), agentRuns().size());
+    }
+  }
+  EXPECT_TRUE(records("planted").empty());
+}
+
+TEST_F(TrustTest, HomeThatOthersControlIsNotRoots) {
+  const std::string rootHome = getpwuid(0)->pw_dir;
+  for (bool foreign : {true, false}) {
+    std::string evil = root + (foreign ? "/theirs" : "/open");
+    plantAgent(evil + "/agent", evil + "/.quorvin/agent.key");
+    if (foreign) own(evil);
+    else chmod(evil.c_str(), 0777);
+    setEnv("HOME", evil);
+    Result r = run({"-log", logPath});
+    EXPECT_EQ(1, r.status);  // root's own home holds no agent
+    std::string why = evil + (foreign ? " is owned by uid 65534" : " is writable by others");
+    EXPECT_NE(std::string::npos, readFile(logPath).find("Not trusted: " + evil + ": " + why +
+                                                        "\nhomeDir: (" + rootHome + ")\n"));
+  }
+  EXPECT_TRUE(records("planted").empty());
+}
+
+TEST_F(TrustTest, AgentRecordsOthersMayWriteAreNotFound) {
+  Ini ini;
+  ini.isAdmin = "true";
+  ini.locationKey = root + "/open/agent.loc";
+  writeIni(ini);
+  mkdirs(root + "/open");
+  chmod((root + "/open").c_str(), 0777);
+  plantAgent(root + "/evil", ini.locationKey);
+  EXPECT_EQ(1, run({"-log", logPath}).status);
+  EXPECT_NE(std::string::npos, readFile(logPath).find("Not trusted: " + ini.locationKey + ": " +
+                                                      root + "/open is writable by others\n"));
+  EXPECT_TRUE(records("planted").empty());
+
+  // Root's group may write (umask 002), another user may not own.
+  ini.locationKey = root + "/etc/agent.loc";
+  writeIni(ini);
+  AgentInstall real = agent("1.0.0");
+  real.locationFile = ini.locationKey;
+  installAgent(real);
+  for (const std::string& path : {root + "/etc", ini.locationKey, agentDir, agentDir + "/bin",
+                                  agentDir + "/bin/agent"}) {
+    chmod(path.c_str(), 0775);
+  }
+  EXPECT_EQ(0, run().status);
+  EXPECT_EQ(1u, agentRuns().size());
+  own(agentDir + "/bin/agent");
+  EXPECT_EQ(1, run({"-log", logPath}).status);
+  EXPECT_EQ(1u, agentRuns().size());
+  EXPECT_NE(std::string::npos, readFile(logPath).find(
+                                   "Not trusted: " + agentDir + "/bin/agent: " + agentDir +
+                                   "/bin/agent is owned by uid 65534\n"));
+}
+
+TEST_F(TrustTest, LogNeverLandsInAFileOthersControl) {
+  write(root + "/secret", "secret\n");
+  chmod((root + "/secret").c_str(), 0600);
+  const std::string theirs = workDir + "/theirs.log", fifo = workDir + "/fifo.log",
+                    hard = workDir + "/hard.log", viaLink = workDir + "/run.log";
+  write(theirs, "their content\n");
+  chmod(theirs.c_str(), 0666);
+  own(theirs);
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  ASSERT_EQ(0, ::link((root + "/secret").c_str(), hard.c_str()));
+  mkdirs(root + "/x");
+  own(root + "/x");
+  link(root + "/x/target.log", viaLink);
+  link(root + "/secret", root + "/x/target.log", kOther);
+  mkdirs(root + "/rootonly");
+  write(root + "/rootonly/victim", "secret\n");
+  link(root + "/rootonly", root + "/dirlink", kOther);
+  const std::pair<std::string, std::string> cases[] = {
+      {theirs, theirs + " is owned by uid 65534"},
+      {fifo, fifo + " is a FIFO without a reader"},
+      {hard, hard + " has 2 links"},
+      {viaLink, root + "/x/target.log is a link owned by uid 65534"},
+      {root + "/dirlink/victim", root + "/dirlink is a link owned by uid 65534"},
+  };
+  for (const auto& c : cases) {
+    Result r = run({"-log", c.first});
+    EXPECT_EQ(0, r.status) << c.first;
+    EXPECT_EQ(refused(c.first, c.second), r.err);
+  }
+  EXPECT_EQ("their content\n", readFile(theirs));
+  EXPECT_EQ("secret\n", readFile(root + "/secret"));
+  EXPECT_EQ("secret\n", readFile(root + "/rootonly/victim"));
+  EXPECT_EQ(5u, agentRuns().size());
+}
+
+TEST_F(TrustTest, LogOnATerminalAndThroughTheUsersOwnLinks) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(0, grantpt(master));
+  ASSERT_EQ(0, unlockpt(master));
+  std::string pts = ptsname(master);
+  int slave = open(pts.c_str(), O_RDWR | O_NOCTTY);  // keeps what was written readable
+  EXPECT_EQ(0, run({"-log", pts}).status);
+  std::string seen;
+  char buffer[4096];
+  struct pollfd p = {master, POLLIN, 0};
+  while (poll(&p, 1, 100) > 0) {
+    ssize_t got = read(master, buffer, sizeof buffer);
+    if (got <= 0) break;
+    seen.append(buffer, static_cast<size_t>(got));
+  }
+  close(slave);
+  close(master);
+  EXPECT_NE(std::string::npos, seen.find("isWait: (0)"));
+
+  // As another user: root's link is followed, a third user's is not.
+  const std::string logs = root + "/logs";
+  mkdirs(logs);
+  chmod(logs.c_str(), 0777);
+  link(logs + "/target.log", logs + "/roots.log");
+  link(logs + "/target.log", logs + "/thirds.log", kOther - 1);
+  Result r = start(launcherPath(), {"-log", logs + "/thirds.log"}, true);
+  EXPECT_EQ(refused(logs + "/thirds.log", logs + "/thirds.log is a link owned by uid 65533"),
+            r.err);
+  EXPECT_FALSE(exists(logs + "/target.log"));
+  EXPECT_EQ("", start(launcherPath(), {"-log", logs + "/roots.log"}, true).err);
+  EXPECT_NE(std::string::npos, readFile(logs + "/target.log").find("isWait: (0)"));
+}
+
+}  // namespace
+}  // namespace e2e

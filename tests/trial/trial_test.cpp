@@ -1,0 +1,314 @@
+// launcher-check --trial from outside: real shell installers and agents, the
+// demo package and a real Java runtime, each run in the throwaway copy; and
+// after each, proof that the real machine kept nothing of it.
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+std::set<std::string> entries(const std::string& path) {
+  std::set<std::string> names;
+  DIR* dir = opendir(path.c_str());
+  while (const struct dirent* entry = dir ? readdir(dir) : nullptr) names.insert(entry->d_name);
+  if (dir) closedir(dir);
+  return names;
+}
+
+// Processes whose command line holds `token`.
+int processesWith(const std::string& token) {
+  int count = 0;
+  DIR* proc = opendir("/proc");
+  while (const struct dirent* entry = proc ? readdir(proc) : nullptr) {
+    std::ifstream file(std::string("/proc/") + entry->d_name + "/cmdline");
+    std::stringstream text;
+    text << file.rdbuf();
+    if (text.str().find(token) != std::string::npos) ++count;
+  }
+  if (proc) closedir(proc);
+  return count;
+}
+
+class TrialTest : public E2eTest {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    // The trial's ordinary user must reach the package.
+    chmod(root.c_str(), 0755);
+    // Each test's scratch directories in a place of its own: trials may run
+    // side by side.
+    scratch = root + "/tmp";
+    mkdirs(scratch);
+    chmod(scratch.c_str(), 01777);
+    setEnv("TMPDIR", scratch);
+    token = "qv-trial-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+  }
+
+  Result trial(std::vector<std::string> toolOptions, const std::string& wrapper = "") {
+    const char* tool = std::getenv("CHECK_UNDER_TEST");
+    if (!tool) {
+      ADD_FAILURE() << "CHECK_UNDER_TEST must name the launcher-check binary";
+      return Result();
+    }
+    std::string command = wrapper + tool;
+    for (const std::string& option : toolOptions) command += " " + option;
+    setenv("E2E_WRAPPER", command.c_str(), 1);
+    Result r = runAs(launcherPath(), {});
+    unsetenv("E2E_WRAPPER");
+    expectMachineUnchanged(r.out);
+    return r;
+  }
+
+  // What the trial says it created is not here, what it removed still is,
+  // and its scratch directory is gone.
+  void expectMachineUnchanged(const std::string& out) {
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      for (const char* change : {"    created  ", "    changed  ", "    removed  "}) {
+        if (line.rfind(change, 0) != 0) continue;
+        std::string path = line.substr(13, line.find("  ", 13) - 13);
+        if (std::string(change).find("created") != std::string::npos) {
+          EXPECT_FALSE(exists(path)) << path;
+        } else if (std::string(change).find("removed") != std::string::npos) {
+          EXPECT_TRUE(exists(path)) << path;
+        }
+      }
+    }
+    EXPECT_EQ((std::set<std::string>{".", ".."}), entries(scratch));
+  }
+
+  // A shell installer that keeps the contract, with `edit` applied to its
+  // text; the agent program runs `agentBody`.
+  void writeShellInstaller(const std::string& agentBody = "exit 0",
+                           const std::string& version = "1.0.0",
+                           const std::string& keyFile = "$HOME/.quorvin/agent.key",
+                           bool writesPackages = true) {
+    Ini ini;
+    ini.installerLocation = "installer/install";
+    ini.managerArgs = {token};
+    writeIni(ini);
+    std::string text =
+        "#!/bin/sh\nset -e\ndir=$HOME/agent\n"
+        "mkdir -p \"$dir/bin\" \"$dir/eclipse/configuration\" \"$HOME/data\" "
+        "\"$(dirname \"" + keyFile + "\")\"\n"
+        "printf '#!/bin/sh\\n%s\\n' '" + agentBody + "' > \"$dir/bin/agent\"\n"
+        "chmod 755 \"$dir/bin/agent\"\n"
+        "echo \"zel.appDataLocation=$HOME/data\" > \"$dir/eclipse/configuration/config.ini\"\n" +
+        (writesPackages ? "echo \"<package id='com.telvane.quorvin.agent' version='" + version +
+                              "'/>\" > \"$HOME/data/installed.xml\"\n"
+                        : "") +
+        "echo \"location=$dir\" > \"" + keyFile + "\"\n";
+    writeScript("installer/install", text);
+  }
+  void writeScript(const std::string& relPath, const std::string& text) {
+    writeScriptAt(pkgDir + "/" + relPath, text);
+  }
+  void writeScriptAt(const std::string& path, const std::string& text) {
+    write(path, text);
+    chmod(path.c_str(), 0755);
+  }
+
+  std::string scratch, token;
+  static int serial;
+};
+int TrialTest::serial = 0;
+
+// The line of item `code`, and the fix under it.
+std::string itemLine(const std::string& out, const std::string& code) {
+  for (const char* verdict : {"    ok    ", "    FAILS "}) {
+    size_t at = out.find(verdict + code + ":");
+    if (at == std::string::npos) continue;
+    size_t end = out.find("\n    ", out.find('\n', at) + 1);
+    return out.substr(at + 4, end - at - 4);
+  }
+  return "(no item " + code + ")";
+}
+
+TEST_F(TrialTest, TheDemoPackageWorksAsRootAndAsAnOrdinaryUser) {
+  for (const char* file : {"setup.ini", "installer/install.sh", "agent/demo-agent"}) {
+    std::ifstream in(std::string(CHECK_EXAMPLES_DIR) + "/" + file);
+    std::stringstream text;
+    text << in.rdbuf();
+    writeScript(file, text.str());
+  }
+  Result r = trial({"--trial", "--matrix"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Trial matrix          root (uid 0)          nobody (uid 65534)\n"))
+      << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("  verdict             works                 works\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("created  /nonexistent/.quorvin-demo/location")) << r.out;
+}
+
+struct BrokenCase {
+  const char* name;
+  std::string agentBody, version, keyFile;
+  bool writesPackages, crlf, privatePackage;
+  const char* as;
+  const char* item;
+  const char* detail;
+  const char* fix;
+};
+void PrintTo(const BrokenCase& c, std::ostream* os) { *os << c.name; }
+
+class BrokenTest : public TrialTest, public ::testing::WithParamInterface<BrokenCase> {};
+
+TEST_P(BrokenTest, MarksTheItemWithItsFix) {
+  const BrokenCase& c = GetParam();
+  writeShellInstaller(c.agentBody, c.version, c.keyFile, c.writesPackages);
+  if (c.privatePackage) chmod(root.c_str(), 0700);
+  if (c.crlf) {
+    std::string text = readFile(pkgDir + "/installer/install"), crlf;
+    for (char ch : text) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    writeScript("installer/install", crlf);
+  }
+  Result r = trial({"--trial", c.as});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  std::string line = itemLine(r.out, c.item);
+  EXPECT_EQ(0u, line.find(std::string("FAILS ") + c.item)) << line;
+  EXPECT_NE(std::string::npos, line.find(c.detail)) << line;
+  std::string fix = c.fix;
+  if (fix.find("HOME") != std::string::npos) fix.replace(fix.find("HOME"), 4, home);
+  EXPECT_NE(std::string::npos, line.find("fix: " + fix)) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trial, BrokenTest,
+    ::testing::Values(
+        BrokenCase{"machine_location", "exit 0", "1.0.0", "/etc/quorvin/agent.key", true, false, false,
+                   "--as-root", "location", "the installer wrote /etc/quorvin/agent.key instead",
+                   "write the location into HOME/.quorvin/agent.key"},
+        BrokenCase{"no_installed_xml", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", false,
+                   false, false, "--as-user", "installed-packages", "installed.xml does not exist",
+                   "write <package id='com.telvane.quorvin.agent' version='1.0.0'/>"},
+        BrokenCase{"lower_version", "exit 0", "0.9.0", "$HOME/.quorvin/agent.key", true, false, false,
+                   "--as-user", "installed-packages", "version 0.9.0, lower than the required 1.0.0",
+                   "install an agent of version 1.0.0 or later"},
+        BrokenCase{"crlf_installer", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, true, false,
+                   "--as-user", "installer", "carriage return", "save "},
+        BrokenCase{"agent_exits_3", "exit 3", "1.0.0", "$HOME/.quorvin/agent.key", true, false, false,
+                   "--as-user", "agent-run", "exited with 3", "see its output"},
+        BrokenCase{"private_package", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, false,
+                   true, "--as-user", "ini-file", "cannot be read", ""}),
+    [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
+
+TEST_F(TrialTest, AnAgentThatStaysUpIsEndedWithEverythingItStarted) {
+  writeShellInstaller("sleep 300 & while :; do sleep 1; done");
+  Result r = trial({"--trial", "--agent-seconds", "1"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ(0u, itemLine(r.out, "agent-run").find("ok    agent-run: still running after 1 s"))
+      << r.out;
+  EXPECT_EQ(0, processesWith(token));
+}
+
+TEST_F(TrialTest, NothingTheInstallerDoesReachesTheRealMachine) {
+  std::string victim = root + "/victim";
+  write(victim, "stays");
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  writeIni(ini);
+  writeScript("installer/install",
+              "#!/bin/sh\n"
+              "echo x > /etc/qv-trial-marker\necho x > /root/" + token + "\n"
+              "echo x > /tmp/" + token + "\nrm -f " + victim + "\n"
+              "setsid sh -c 'while :; do sleep 1; done' " + token + " &\n"
+              "sh -c 'while :; do sleep 1; done' " + token + " &\n"
+              "echo x >&7\necho x > /proc/1/root/tmp/" + token + "-proc\nexit 0\n");
+  // The tool is started with a descriptor open on a file of this machine.
+  std::string leak = root + "/leak";
+  writeScriptAt(root + "/with-fd7", "#!/bin/sh\nexec 7>>" + leak + "\nexec \"$@\"\n");
+  Result r = trial({"--trial", "--as-root"}, root + "/with-fd7 ");
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("created  /etc/qv-trial-marker  2 bytes")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("removed  " + victim)) << r.out;
+  for (const std::string& path : {std::string("/etc/qv-trial-marker"), "/root/" + token,
+                                   "/tmp/" + token, "/tmp/" + token + "-proc"}) {
+    EXPECT_FALSE(exists(path)) << path;
+  }
+  EXPECT_EQ("stays", readFile(victim));
+  EXPECT_EQ("", readFile(leak));
+  EXPECT_EQ(0, processesWith(token));
+}
+
+TEST_F(TrialTest, AJavaAgentStartsFromADirectoryWithABlank) {
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  ini.launcher = "jre/bin/java";
+  writeIni(ini);
+  writeScript("startup.jar", readFile(TRIAL_JAVA_AGENT));
+  writeScript("installer/install",
+              "#!/bin/sh\nset -e\ndir=\"$HOME/quorvin agent\"\n"
+              "mkdir -p \"$dir/jre/bin\" \"$dir/eclipse/configuration\" \"$HOME/data\" \"$HOME/.quorvin\"\n"
+              "ln -s \"$(readlink -f /usr/bin/java)\" \"$dir/jre/bin/java\"\n"
+              "cp \"$(dirname \"$0\")/../startup.jar\" \"$dir/eclipse/startup.jar\"\n"
+              "echo \"zel.appDataLocation=$HOME/data\" > \"$dir/eclipse/configuration/config.ini\"\n"
+              "echo \"<package id='com.telvane.quorvin.agent' version='1.0.0'/>\" > \"$HOME/data/installed.xml\"\n"
+              "echo \"location=$dir\" > \"$HOME/.quorvin/agent.key\"\n");
+  Result r = trial({"--trial", "--as-user", "--agent-seconds", "30"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ(0u, itemLine(r.out, "agent-run").find("ok    agent-run: exited with 0")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("argv[2] = \"/nonexistent/quorvin agent/eclipse/startup.jar\"\n"))
+      << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("| java agent: started")) << r.out;
+}
+
+// A clean machine: the agent this machine has is out of the launcher's
+// sight, and stays where it is.
+TEST_F(TrialTest, AnAgentAlreadyInstalledIsHidden) {
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  ini.locationKey = "";
+  ini.locationFile = "<CURRDIR>agent.ref";
+  writeIni(ini);
+  writeScript("installer/install", "#!/bin/sh\nexit 0\n");
+  AgentInstall installed = agent("1.0.0");
+  installed.locationFile = pkgDir + "/agent.ref";
+  installAgent(installed);
+  Result r = trial({"--trial", "--as-root"});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Removed first, for a clean machine: " + pkgDir +
+                                          "/agent.ref\n")) << r.out;
+  EXPECT_EQ(0u, itemLine(r.out, "location").find("FAILS location")) << r.out;
+  EXPECT_TRUE(exists(pkgDir + "/agent.ref"));
+}
+
+// The home directory is empty in the trial, all but the package in it.
+TEST_F(TrialTest, APackageInTheHomeDirectoryStaysReachable) {
+  std::string mine = "/root/" + token;
+  pkgDir = mine + "/pkg";
+  mkdirs(pkgDir);
+  writeShellInstaller();
+  Result r = trial({"--trial", "--as-root"});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_EQ(std::string::npos, r.out.find("created  " + mine)) << r.out;
+  nftw(mine.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); },
+       16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Without root the trial runs in a user namespace, as the caller only.
+TEST_F(TrialTest, AnOrdinaryCallerGetsAUserNamespaceAndNoRoot) {
+  writeShellInstaller();
+  std::string err;
+  std::string tool = root + "/launcher-check";
+  std::string given = std::getenv("CHECK_UNDER_TEST");
+  ASSERT_TRUE(standin::copyFile(given, tool, 0755, &err)) << err;
+  setenv("CHECK_UNDER_TEST", tool.c_str(), 1);
+  const std::string nobody = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  Result r = trial({"--trial"}, nobody);
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("created  " + home + "/.quorvin/agent.key")) << r.out;
+  r = trial({"--trial", "--as-root"}, nobody);
+  EXPECT_EQ(2, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Cannot run: a trial as root needs root")) << r.out;
+  setenv("CHECK_UNDER_TEST", given.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace e2e
