@@ -12,7 +12,7 @@ PACKAGES=(
   gcc-multilib g++-multilib
   libgtk2.0-dev pkg-config xvfb xauth imagemagick x11-apps locales
   valgrind hyperfine clang libclang-rt-14-dev cppcheck clang-tidy
-  libgtk-3-0 libgtk-3-dev weston python3-jsonschema devscripts
+  libgtk-3-0 libgtk-3-dev weston python3-jsonschema devscripts mandoc
   default-jre-headless
   libgtk2.0-0:i386 libgtk2.0-dev:i386 libgtk-3-0:i386 libgtk-3-dev:i386
 )

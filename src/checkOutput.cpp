@@ -73,6 +73,7 @@ std::string jsonRun(const CheckReport& report) {
   if (report.installerRuns) {
     out += "{\"program\": " + jsonString(report.installer.InstallerProgram) +
            ", \"argv\": " + jsonArray(report.installer.installerArglist) +
+           ", \"environment\": " + jsonArray(report.installer.installerEnv) +
            ", \"lang\": " + jsonString(report.settings.nl) + "},\n";
   } else {
     out += "null,\n";
@@ -207,6 +208,12 @@ std::string formatCheckText(const CheckReport& report) {
   if (report.installerRuns) {
     out += "  The installer would run:\n";
     appendArgv(&out, report.installer.installerArglist);
+    out += "    with these variables added to its environment:\n";
+    for (const std::string& variable : report.installer.installerEnv) {
+      size_t equals = variable.find('=');
+      out += "      " + variable.substr(0, equals) + " = " +
+             shown(variable.substr(equals + 1)) + "\n";
+    }
   }
   if (report.agentKnown) {
     out += std::string("  The agent would start (") +

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "probe.h"
 #include "settings.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
@@ -18,6 +19,16 @@ void appendExtraArgs(const std::vector<std::string>& cmdList,
   for (const std::string& arg : list) {
     slots->push_back(arg.find(' ') != std::string::npos ? "\"" + arg + "\"" : arg);
   }
+}
+
+// The installer's variables share one prefix, which no INI key has.
+const char kEnvLocationFile[] = "QUORVIN_LOCATION_FILE";
+const char kEnvAdmin[] = "QUORVIN_ADMIN";
+const char kEnvRequiredVersion[] = "QUORVIN_REQUIRED_VERSION";
+const char kEnvPackageDir[] = "QUORVIN_PACKAGE_DIR";
+
+std::string variable(const char* name, const std::string& value) {
+  return std::string(name) + "=" + value;
 }
 
 }  // namespace
@@ -136,9 +147,32 @@ bool isJavaCommand(const std::string& path) {
   return false;
 }
 
+int createAgtInstallerEnv(const LauncherInfo& info, const IniSettings& ini,
+                          const Settings& settings, InstallerCommand* installer) {
+  std::string locationFile;
+  getLocationFilePath(info, ini, settings.isUserAdmin, &locationFile);
+  // A relative HOME leaves a per-user key relative to the working
+  // directory; the installer may change its own, so it gets the same file
+  // by its absolute name.
+  if (!locationFile.empty() && !isFileAbsolute(locationFile)) {
+    std::string cwd = currentDirectory();
+    if (!cwd.empty()) locationFile = joinPath(cwd, locationFile);
+  }
+  std::string packageDir = info.launcherDir;
+  if (packageDir.size() > 1) removeTrailSlash(&packageDir);
+  installer->installerEnv = {
+      variable(kEnvLocationFile, locationFile),
+      variable(kEnvAdmin, settings.isUserAdmin ? "1" : "0"),
+      variable(kEnvRequiredVersion, ini.iniManagerVersion),
+      variable(kEnvPackageDir, packageDir),
+  };
+  return 1;
+}
+
 int createAgtInstallerArgList(const LauncherInfo& info, const IniSettings& ini,
                               const CmdSettings& cmd, const Settings& settings,
                               InstallerCommand* installer) {
+  createAgtInstallerEnv(info, ini, settings, installer);
   if (isMSIFile(ini.iniInstallerLocation)) {
     return createAgtInstallerArgList_MSI(info, ini, cmd, settings, installer);
   }

@@ -24,6 +24,11 @@ int createAgtInstallerArgList_MSI(const LauncherInfo& info,
 int createAgtInstallerArgList(const LauncherInfo& info, const IniSettings& ini,
                               const CmdSettings& cmd, const Settings& settings,
                               InstallerCommand* installer);
+// The variables the installer gets beside the launcher's environment: the
+// location file the launcher reads after it, admin mode, the required
+// version and the package directory.
+int createAgtInstallerEnv(const LauncherInfo& info, const IniSettings& ini,
+                          const Settings& settings, InstallerCommand* installer);
 int createAgentArgList(const IniSettings& ini, const CmdSettings& cmd,
                        const Settings& settings, const AgentInfo& agent,
                        AgentCommand* command);

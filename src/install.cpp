@@ -102,11 +102,9 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
   int execErrno = 0;
-  int rc = settings.nl.empty()
-               ? runProgram(installer.InstallerProgram,
-                            installer.installerArglist, &execErrno)
-               : runProgram(installer.InstallerProgram,
-                            installer.installerArglist, settings.nl, &execErrno);
+  int rc = runProgram(installer.InstallerProgram, installer.installerArglist,
+                      childEnvironment(settings.nl, installer.installerEnv),
+                      &execErrno);
   logStartFailure(installer.InstallerProgram, execErrno);
   logSection("Return code of agent installer");
   logValue("rc", rc);

@@ -44,6 +44,48 @@ const Placeholder kPlaceholders[] = {
     {"<APPDATA>", appDataDir},
 };
 
+// The location key as the key functions take it, and its type. *inPackage
+// (when given): a relative machine key, which lies in the package directory.
+std::string locationKeyName(const LauncherInfo& info, const IniSettings& ini,
+                            int isUserAdmin, int* keyType, bool* inPackage) {
+  *keyType = isUserAdmin ? KEY_TYPE_MACHINE : KEY_TYPE_USER;
+  std::string keyName = ini.iniManagerLocationKey;
+  // A relative machine key would be read from the working directory,
+  // which root may start the launcher from without owning it.
+  bool relative = *keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName);
+  if (relative) keyName = joinPath(info.launcherDir, keyName);
+  if (inPackage) *inPackage = relative;
+  return keyName;
+}
+
+// The reference file's path, its placeholder expanded. Returns 0, or -1 when
+// it cannot be formed. *inPackage (when given): its name relative to the
+// package directory when it lies there, else empty.
+int referenceFilePath(const LauncherInfo& info, const IniSettings& ini,
+                      int isUserAdmin, std::string* path, std::string* inPackage) {
+  std::string unused;
+  if (!inPackage) inPackage = &unused;
+  inPackage->clear();
+  const char* placeholder = nullptr;
+  if (parseSystemValue(path, ini.iniManagerLocationFile, info, isUserAdmin,
+                       &placeholder) != 0) {
+    return -1;
+  }
+  // Still relative: the package's directory, as for LOCATION, never the
+  // working directory. <CURRDIR> already was the package's directory.
+  bool currDir = placeholder && strcmp(placeholder, kCurrentDirPlaceholder) == 0;
+  const std::string& src = ini.iniManagerLocationFile;
+  if (!isFileAbsolute(*path) && !currDir) {
+    *inPackage = *path;
+    *path = joinPath(info.launcherDir, *path);
+  } else if (currDir && src.compare(0, strlen(kCurrentDirPlaceholder),
+                                    kCurrentDirPlaceholder) == 0) {
+    size_t start = src.find_first_not_of('/', strlen(kCurrentDirPlaceholder));
+    *inPackage = start == std::string::npos ? "." : src.substr(start);
+  }
+  return 0;
+}
+
 // Opens a file that decides where the agent is or which version it has. One
 // that root's rule refuses counts as missing, with a line in the log.
 FILE* openProbed(int dirFd, const std::string& path, const std::string& shown,
@@ -86,12 +128,10 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
   logValue("isUserAdmin", settings.isUserAdmin);
 
   if (!ini.iniManagerLocationKey.empty()) {
-    int keyType = settings.isUserAdmin ? KEY_TYPE_MACHINE : KEY_TYPE_USER;
-    std::string keyName = ini.iniManagerLocationKey;
-    // A relative machine key would be read from the working directory,
-    // which root may start the launcher from without owning it.
-    bool inPackage = keyType == KEY_TYPE_MACHINE && !isFileAbsolute(keyName);
-    if (inPackage) keyName = joinPath(info.launcherDir, keyName);
+    int keyType;
+    bool inPackage;
+    std::string keyName =
+        locationKeyName(info, ini, settings.isUserAdmin, &keyType, &inPackage);
     trace->locationSource = "key";
     trace->keyType = keyType;
     if (getRegKeyPath(keyName, keyType, &trace->keyFile) == 0) {
@@ -103,23 +143,10 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
     logValue("iniManagerLocationKey", ini.iniManagerLocationKey);
   } else if (!ini.iniManagerLocationFile.empty()) {
     std::string referenceFile;
-    const char* placeholder = nullptr;
     trace->locationSource = "file";
-    if (parseSystemValue(&referenceFile, ini.iniManagerLocationFile, info,
-                         settings.isUserAdmin, &placeholder) == 0) {
-      // Still relative: the package's directory, as for LOCATION, never the
-      // working directory. <CURRDIR> already was the package's directory.
-      std::string inPackage;  // the name relative to it, when it is there
-      bool currDir = placeholder && strcmp(placeholder, kCurrentDirPlaceholder) == 0;
-      const std::string& src = ini.iniManagerLocationFile;
-      if (!isFileAbsolute(referenceFile) && !currDir) {
-        inPackage = referenceFile;
-        referenceFile = joinPath(info.launcherDir, referenceFile);
-      } else if (currDir && src.compare(0, strlen(kCurrentDirPlaceholder),
-                                        kCurrentDirPlaceholder) == 0) {
-        size_t start = src.find_first_not_of('/', strlen(kCurrentDirPlaceholder));
-        inPackage = start == std::string::npos ? "." : src.substr(start);
-      }
+    std::string inPackage;  // the name relative to the package, when there
+    if (referenceFilePath(info, ini, settings.isUserAdmin, &referenceFile,
+                          &inPackage) == 0) {
       trace->keyFile = referenceFile;
       readLocation(inPackage.empty()
                        ? openProbed(AT_FDCWD, referenceFile, referenceFile, trace)
@@ -130,6 +157,20 @@ void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
     logValue("refFile", referenceFile);
   }
   agent->refVersion = getInstalledQRVersion(agent->refLocation, trace);
+}
+
+int getLocationFilePath(const LauncherInfo& info, const IniSettings& ini,
+                        int isUserAdmin, std::string* path) {
+  path->clear();
+  if (!ini.iniManagerLocationKey.empty()) {
+    int keyType;
+    std::string keyName = locationKeyName(info, ini, isUserAdmin, &keyType, nullptr);
+    if (getRegKeyPath(keyName, keyType, path) == 0) return 0;
+    path->clear();
+    return -1;
+  }
+  if (ini.iniManagerLocationFile.empty()) return -1;
+  return referenceFilePath(info, ini, isUserAdmin, path, nullptr);
 }
 
 int parseSystemValue(std::string* dst, const std::string& src,

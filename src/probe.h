@@ -29,6 +29,12 @@ struct ProbeTrace {
 void getInstalledAgentInfo(const LauncherInfo& info, const IniSettings& ini,
                            const Settings& settings, AgentInfo* agent,
                            ProbeTrace* trace = nullptr);
+// The file the probe reads the agent's location from: the location key file
+// or the reference file, as admin mode `isUserAdmin` places it. Returns 0,
+// or -1 (and an empty *path) when there is none: neither is configured, or
+// a per-user one has no home directory to lie in.
+int getLocationFilePath(const LauncherInfo& info, const IniSettings& ini,
+                        int isUserAdmin, std::string* path);
 // Expands the first placeholder of a reference-file path. Returns 0, or -1
 // when the path cannot be formed (no home directory for a per-user
 // placeholder). *expanded (when given) is the placeholder expanded, or null.

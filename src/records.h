@@ -79,6 +79,10 @@ struct InstallerCommand {
   std::string InstallerProgram;
   std::string msiFile;
   std::vector<std::string> installerArglist;  // slot 0 is the program
+  // NAME=value entries the installer finds in its environment beside the
+  // launcher's own: what it needs to know to install where the launcher
+  // will look afterwards.
+  std::vector<std::string> installerEnv;
 };
 
 struct AgentCommand {

@@ -106,7 +106,9 @@ IniLineAction readIniPiece(const std::string& piece, Section* section,
 
 // --- Command line ----------------------------------------------------------
 
-const char* const kHelpForms[] = {"-help", "-?", "/help", "/?"};
+// The usage text offers "-h", so it asks for help like the others: read as
+// an unknown word it would install and start the agent instead.
+const char* const kHelpForms[] = {"-help", "-h", "-?", "/help", "/?"};
 const char kCollectInstaller[] = "-installerArgs";
 const char kCollectManager[] = "-managerArgs";
 

@@ -307,10 +307,8 @@ int installStep(void* context, const std::string&, int out) {
   }
   // The launcher's own way of running it: same vector, same environment
   // and language rule, waited for.
-  int rc = settings.nl.empty()
-               ? runProgram(installer.InstallerProgram, installer.installerArglist)
-               : runProgram(installer.InstallerProgram, installer.installerArglist,
-                            settings.nl);
+  int rc = runProgram(installer.InstallerProgram, installer.installerArglist,
+                      childEnvironment(settings.nl, installer.installerEnv));
   dup2(savedOut, 1);
   dup2(savedErr, 2);
   put(&text, "installer", "ran");

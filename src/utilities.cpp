@@ -14,16 +14,6 @@ bool isRegularFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string currentDirectory() {
-  // getcwd(NULL, 0) allocates as much as the path needs, so a working
-  // directory of any depth is read whole (or not at all).
-  char* cwd = getcwd(nullptr, 0);
-  if (!cwd) return std::string();
-  std::string result(cwd);
-  free(cwd);
-  return result;
-}
-
 std::string joinWithSlash(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == '/') return dir + name;
   return dir + "/" + name;
@@ -94,6 +84,16 @@ void splitVersion(const std::string& text, std::string parts[3],
 }
 
 }  // namespace
+
+std::string currentDirectory() {
+  // getcwd(NULL, 0) allocates as much as the path needs, so a working
+  // directory of any depth is read whole (or not at all).
+  char* cwd = getcwd(nullptr, 0);
+  if (!cwd) return std::string();
+  std::string result(cwd);
+  free(cwd);
+  return result;
+}
 
 std::string formatText(const char* format, ...) {
   va_list args, copy;

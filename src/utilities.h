@@ -24,6 +24,9 @@ std::string findCommand(const std::string& command,
 // current directory unless PATH names it); empty when none.
 std::string findInPath(const std::string& name);
 
+// The working directory, of any depth; empty when it cannot be read.
+std::string currentDirectory();
+
 std::string dirName(const std::string& path);
 std::string parentDirName(const std::string& path);
 std::string baseName(const std::string& path);

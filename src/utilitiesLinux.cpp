@@ -42,14 +42,6 @@ std::string executedPath() {
   return executed ? std::string(executed) : std::string();
 }
 
-std::string currentDirectory() {
-  char* cwd = getcwd(nullptr, 0);
-  if (!cwd) return std::string();
-  std::string result(cwd);
-  free(cwd);
-  return result;
-}
-
 bool isSameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -406,22 +398,44 @@ int replaceProgram(const std::string& path,
   return -1;
 }
 
-std::vector<std::string> environmentWithLang(char** env,
-                                             const std::string& lang) {
+std::vector<std::string> environmentWithLang(
+    char** env, const std::string& lang,
+    const std::vector<std::string>& additions) {
   std::vector<std::string> result;
   for (char** entry = env; entry && *entry; ++entry) {
-    if (strncmp(*entry, "LANG=", 5) == 0) {
+    // An inherited variable of an added name would say something else than
+    // the launcher means; the child sees the launcher's value only.
+    bool replaced = false;
+    for (const std::string& added : additions) {
+      size_t equals = added.find('=');
+      if (equals != std::string::npos &&
+          strncmp(*entry, added.c_str(), equals + 1) == 0) {
+        replaced = true;
+      }
+    }
+    if (replaced) continue;
+    if (!lang.empty() && strncmp(*entry, "LANG=", 5) == 0) {
       result.push_back("LANG=" + lang);
     } else {
       result.push_back(*entry);
     }
   }
+  result.insert(result.end(), additions.begin(), additions.end());
   return result;
+}
+
+std::vector<std::string> childEnvironment(
+    const std::string& lang, const std::vector<std::string>& additions) {
+  return environmentWithLang(environ, lang, additions);
 }
 
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
                const std::string& lang, int* execErrno) {
-  std::vector<std::string> env = environmentWithLang(environ, lang);
+  return runProgram(path, argv, environmentWithLang(environ, lang), execErrno);
+}
+
+int runProgram(const std::string& path, const std::vector<std::string>& argv,
+               const std::vector<std::string>& env, int* execErrno) {
   std::vector<char*> envp = toArgv(env);
   return runChild(path, argv, envp.data(), execErrno);
 }

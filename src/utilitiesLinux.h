@@ -77,6 +77,9 @@ int runProgram(const std::string& path, const std::vector<std::string>& argv,
 // The same, with LANG replaced by `lang` in the child's environment.
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
                const std::string& lang, int* execErrno = nullptr);
+// The same, with `env` (NAME=value entries) as the child's whole environment.
+int runProgram(const std::string& path, const std::vector<std::string>& argv,
+               const std::vector<std::string>& env, int* execErrno = nullptr);
 // 1 once a signal has been passed on to a child: the caller was asked to
 // stop, so the launcher starts nothing more.
 int wasSignalPassedOn();
@@ -85,9 +88,16 @@ int wasSignalPassedOn();
 int replaceProgram(const std::string& path,
                    const std::vector<std::string>& argv,
                    int* execErrno = nullptr);
-// The environment runProgram(path, argv, lang) hands to its child.
-std::vector<std::string> environmentWithLang(char** env,
-                                             const std::string& lang);
+// The environment a child gets from `env`: every LANG entry replaced by
+// `lang` unless that is empty, and `additions` (NAME=value) at the end, in
+// place of any entry of the same name. runProgram(path, argv, lang) hands
+// its child the launcher's environment with the language alone.
+std::vector<std::string> environmentWithLang(
+    char** env, const std::string& lang,
+    const std::vector<std::string>& additions = std::vector<std::string>());
+// environmentWithLang of the launcher's own environment.
+std::vector<std::string> childEnvironment(
+    const std::string& lang, const std::vector<std::string>& additions);
 
 // `dir` + "/" + `name`, normalized: the launcher's way of placing a
 // configured relative name under a directory.

@@ -184,7 +184,7 @@ TEST(ParseCmdlineTest, States) {
   cmd = parse({"-input", "-silent", "-nl", "-help"});
   EXPECT_EQ(Args({"-silent", "-help"}), Args({cmd.argInputFile, cmd.argNL}));
   EXPECT_EQ(0, cmd.argIsSilent);
-  EXPECT_EQ(0, parse({"-Silent", "--silent", "-h", "", "-WAIT"}).argIsSilent);
+  EXPECT_EQ(0, parse({"-Silent", "--silent", "-H", "", "-WAIT"}).argIsSilent);
   EXPECT_EQ(std::string(500, 'l'), parse({"-nl", std::string(500, 'l')}).argNL);
 
   cmd = parse({"-installerArgs", "A", "B", "-managerArgs", "C", "-silent", "", "-installerArgs",
@@ -201,7 +201,7 @@ TEST(ParseCmdlineTest, States) {
 }
 
 TEST(ParseCmdlineTest, HelpFormsEndTheRun) {
-  const Args forms[] = {{"-help"}, {"-?"}, {"/help"}, {"/?"}, {"-silent", "-help"},
+  const Args forms[] = {{"-help"}, {"-h"}, {"-?"}, {"/help"}, {"/?"}, {"-silent", "-help"},
                         {"-input", "x", "/?", "-installerArgs"}};
   for (const Args& args : forms) parse(args, 0);
   EXPECT_EQ("x", parse({"-input", "x", "/?", "-installerArgs"}, 0).argInputFile);

@@ -169,6 +169,14 @@ TEST(EnvironmentWithLangTest, ReplacesEveryLangEntryAndAddsNone) {
   };
   for (const auto& c : cases) EXPECT_EQ(c.second, withLang(c.first));
   EXPECT_TRUE(environmentWithLang(nullptr, "fr").empty());
+  // Added variables come last, in place of inherited ones of the same name;
+  // no language leaves LANG alone.
+  std::vector<std::string> in = {"Q_A=old", "LANG=C", "Q_AB=keep", "Q_A"};
+  std::vector<char*> env;
+  for (std::string& entry : in) env.push_back(&entry[0]);
+  env.push_back(nullptr);
+  EXPECT_EQ(Env({"LANG=C", "Q_AB=keep", "Q_A", "Q_A=new", "Q_B="}),
+            environmentWithLang(env.data(), "", {"Q_A=new", "Q_B="}));
   Env many;
   for (int i = 0; i < 5000; ++i) many.push_back("V" + std::to_string(i) + "=x");
   many.back() = "LANG=C";

@@ -9,17 +9,19 @@
 #                                accepted and ignored
 #   anything else                a pass-through argument ([INSTALLER] ARG or
 #                                -installerArgs), reported and otherwise unused
-# It installs the agent, records where in the location key file, and writes
-# the two files from which the launcher reads the installed version.
+# It installs the agent, records where in the file the launcher reads next,
+# and writes the two files from which the launcher reads the installed
+# version. The launcher tells it where that file is, in its environment:
+#   QUORVIN_LOCATION_FILE      the location key or reference file, absolute
+#   QUORVIN_ADMIN              1 in admin mode, else 0
+#   QUORVIN_REQUIRED_VERSION   [MANAGER] VERSION
+#   QUORVIN_PACKAGE_DIR        the package (the launcher's directory)
 # Exit status: 0 installed, 1 failed. (232 would mean "cancelled by the
 # user"; this installer never asks, so it never cancels.)
 set -u
 
 AGENT_VERSION=1.0.0
 PACKAGE_ID=com.telvane.quorvin.agent
-# Must match [MANAGER] LOCATION_KEY in setup.ini: a per-user key is the file
-# of that name under the home directory.
-LOCATION_KEY=.quorvin-demo/location
 
 fail() {
   echo "demo installer: $*" >&2
@@ -61,6 +63,13 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+[ -n "${QUORVIN_PACKAGE_DIR:-}" ] ||
+  fail "run me through the package's launcher: it tells me where to install"
+[ -n "${QUORVIN_LOCATION_FILE:-}" ] ||
+  fail "the launcher reads no location file (no LOCATION_KEY or LOCATION_FILE, or no home directory)"
+key_file=$QUORVIN_LOCATION_FILE
+package_dir=$QUORVIN_PACKAGE_DIR
+
 # The same home directory the launcher uses: HOME, else the password entry.
 home=${HOME:-}
 if [ -z "$home" ]; then
@@ -68,20 +77,19 @@ if [ -z "$home" ]; then
 fi
 [ -n "$home" ] || fail "no home directory"
 
-package_dir=$(cd "$(dirname "$0")/.." && pwd) || fail "cannot find the package"
 agent_dir=$home/.local/share/quorvin-demo/agent
 [ -n "$data_dir" ] || data_dir=$home/.local/share/quorvin-demo/data
 case $data_dir in
   /*) ;;
   *) data_dir=$(pwd)/$data_dir ;;
 esac
-key_file=$home/$LOCATION_KEY
 
 if [ "$silent" -eq 0 ]; then
   echo "demo installer: installing the demo agent $AGENT_VERSION"
   echo "demo installer:   agent directory  $agent_dir"
   echo "demo installer:   data directory   $data_dir"
-  echo "demo installer:   location key     $key_file"
+  echo "demo installer:   location file    $key_file"
+  echo "demo installer:   required version ${QUORVIN_REQUIRED_VERSION:-any}"
   [ -z "$extra" ] || echo "demo installer:   extra arguments$extra"
 fi
 

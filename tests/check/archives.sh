@@ -18,7 +18,8 @@ for arch in "$@"; do
   mkdir "$work/$arch" "$work/$arch-home"
   tar -xzf "$archive" -C "$work/$arch"
   top="$work/$arch/launcher-$version-linux-$arch"
-  for file in launcher launcher-check AUTHORS-GUIDE.md example/setup example/setup.ini; do
+  for file in launcher launcher-check AUTHORS-GUIDE.md README.md launcher.1 \
+              launcher-check.1 example/setup example/setup.ini; do
     [ -e "$top/$file" ] || { echo "FAIL $arch: $file is not in the archive"; exit 1; }
   done
   grep -aq "launcher version $version" "$top/launcher" ||

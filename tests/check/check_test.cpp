@@ -426,6 +426,12 @@ TEST_P(DryRunTest, SameVectorsAndSameDecisionAsTheRealRun) {
   Result real = run(args);
   ASSERT_EQ(1u, installerRuns().size()) << real.err;
   EXPECT_EQ(installer, installerRuns()[0].argv);
+  for (const std::string name : {"QUORVIN_LOCATION_FILE", "QUORVIN_ADMIN", "QUORVIN_PACKAGE_DIR"}) {
+    EXPECT_NE(std::string::npos,
+              before.out.find("      " + name + " = \"" +
+                              varValue(installerRuns()[0].env, name) + "\"\n"))
+        << name;
+  }
   ASSERT_EQ(1u, agentRuns().size());
   EXPECT_EQ(predicted, agentRuns()[0].argv);
   EXPECT_EQ(GetParam().waited, agentRuns()[0].pid != real.pid);

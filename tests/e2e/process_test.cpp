@@ -3,6 +3,9 @@
 // launcher reads their ends.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "harness.h"
 
 namespace e2e {
@@ -16,7 +19,7 @@ class ProcessTest : public E2eTest {
   std::string expand(std::string text) const {
     const std::pair<const char*, const std::string*> names[] = {
         {"{pkg}", &pkgDir}, {"{agent}", &agentDir}, {"{root}", &root},
-        {"{bin}", &binDir}, {"{work}", &workDir}};
+        {"{bin}", &binDir}, {"{work}", &workDir}, {"{home}", &home}};
     for (const auto& n : names) {
       for (std::string::size_type at; (at = text.find(n.first)) != std::string::npos;) {
         text.replace(at, std::string(n.first).size(), *n.second);
@@ -40,6 +43,20 @@ class ProcessTest : public E2eTest {
   void mirrorAbsoluteKey(const Ini& ini) {
     std::string key = expand(ini.locationKey);
     if (key[0] == '/') write(home + "/" + key, readFile(key));
+  }
+
+  // What the installer learns beside the launcher's environment, for the
+  // default Ini: it comes last, in place of inherited entries of its names.
+  std::vector<std::string> withInstallerVariables(std::vector<std::string> env) const {
+    for (const char* v : {"QUORVIN_LOCATION_FILE={home}/.quorvin/agent.key", "QUORVIN_ADMIN=0",
+                          "QUORVIN_REQUIRED_VERSION=1.0.0", "QUORVIN_PACKAGE_DIR={pkg}"}) {
+      std::string name = std::string(v, strchr(v, '=') + 1);
+      env.erase(std::remove_if(env.begin(), env.end(),
+                               [&](const std::string& e) { return e.rfind(name, 0) == 0; }),
+                env.end());
+      env.push_back(expand(v));
+    }
+    return env;
   }
 
   // 5000 variables more than the launcher would ever need.
@@ -402,7 +419,7 @@ TEST_P(InstallerEnvTest, GetsTheLaunchersEnvironmentWithOnlyLangReplaced) {
   Result r = run(c.args);
   EXPECT_EQ(232, r.status) << r.err;
   ASSERT_EQ(1u, installerRuns().size());
-  EXPECT_EQ(expected, installerRuns()[0].env);
+  EXPECT_EQ(withInstallerVariables(expected), installerRuns()[0].env);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -418,10 +435,70 @@ INSTANTIATE_TEST_SUITE_P(
                 {"-nl", "fr"}, {}},
         EnvCase{"EveryLangEntryReplaced", {{"LANG", "C"}, {"X", "1"}, {"LANG", "de"}},
                 {"-nl", "fr_CA"}, {{"LANG", "fr_CA"}}},
+        EnvCase{"InheritedInstallerVariablesGiveWay",
+                {{"QUORVIN_ADMIN", "1"}, {"QUORVIN_LOCATION_FILE", "/etc/x"}, {"QUORVIN_X", "keep"}},
+                {}, {}},
         EnvCase{"ValuesWithOddBytes",
                 {{"LANG", "en"}, {"Q", "a \"b\"\tc\\d"}, {"EMPTY", ""}},
                 {"-nl", "es"}, {{"LANG", "es"}}}),
     [](const ::testing::TestParamInfo<EnvCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// The installer writes where its variable says; the agent starts only when
+// that is the file the launcher reads afterwards.
+struct LocationVarCase {
+  const char* name;
+  void (*setup)(Ini&);
+  const char* file;
+  const char* admin;
+};
+void PrintTo(const LocationVarCase& c, std::ostream* os) { *os << c.name; }
+
+class InstallerLocationVarTest
+    : public ProcessTest,
+      public ::testing::WithParamInterface<LocationVarCase> {};
+
+TEST_P(InstallerLocationVarTest, NamesTheFileTheLauncherReadsNext) {
+  const LocationVarCase& c = GetParam();
+  Ini ini;
+  ini.installerLocation = kInstaller;
+  c.setup(ini);
+  writeExpandedIni(ini);
+  AgentInstall install = agent("1.0.0");
+  install.locationFile = expand(c.file);
+  writeInstaller(kInstaller, installs(install));
+  Result r = run();
+  EXPECT_EQ(0, r.status) << r.err;
+  ASSERT_EQ(1u, installerRuns().size());
+  EXPECT_EQ(expand(c.file), varValue(installerRuns()[0].env, "QUORVIN_LOCATION_FILE"));
+  EXPECT_EQ(c.admin, varValue(installerRuns()[0].env, "QUORVIN_ADMIN"));
+  EXPECT_EQ(1u, agentRuns().size());
+}
+
+void referenceOnly(Ini& i, const char* file) {
+  i.locationKey = "";
+  i.locationFile = file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, InstallerLocationVarTest,
+    ::testing::Values(
+        LocationVarCase{"PerUserKey", [](Ini&) {}, "{home}/.quorvin/agent.key", "0"},
+        LocationVarCase{"MachineKey", adminByIni, "{root}/etc/agent.key", "1"},
+        LocationVarCase{"RelativeMachineKey",
+                        [](Ini& i) { i.isAdmin = "yes", i.locationKey = "keys/agent.key"; },
+                        "{pkg}//keys/agent.key", "1"},
+        LocationVarCase{"ReferenceFileForAUser",
+                        [](Ini& i) { referenceOnly(i, "<HOME>/ref/agent.ref"); },
+                        "{home}/ref/agent.ref", "0"},
+        LocationVarCase{"ReferenceFileInAdminMode",
+                        [](Ini& i) { i.isAdmin = "true", referenceOnly(i, "<CURRDIR>agent.ref"); },
+                        "{pkg}/agent.ref", "1"},
+        LocationVarCase{"RelativeReferenceFile",
+                        [](Ini& i) { referenceOnly(i, "ref/agent.ref"); },
+                        "{pkg}//ref/agent.ref", "0"}),
+    [](const ::testing::TestParamInfo<LocationVarCase>& info) {
       return std::string(info.param.name);
     });
 
@@ -466,7 +543,7 @@ TEST_F(ProcessTest, InstallerGetsEveryOneOfManyVariables) {
   for (bool language : {false, true}) {
     SCOPED_TRACE(language ? "with -nl" : "without -nl");
     clearRecords();
-    std::vector<std::string> expected = env;
+    std::vector<std::string> expected = withInstallerVariables(env);
     for (std::string& e : expected) {
       if (language && e.compare(0, 5, "LANG=") == 0) e = "LANG=fr";
     }

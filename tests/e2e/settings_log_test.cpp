@@ -364,7 +364,7 @@ TEST_F(LogTest, HelpShowsTheUsageAndEndsWithZeroBeforeTheLogOpens) {
   launcherName = "my.setup.bin";
   writeIni(Ini());
   installAgent(agent("1.0.0"));
-  for (const char* help : {"-help", "-?", "/help", "/?"}) {
+  for (const char* help : {"-help", "-h", "-?", "/help", "/?"}) {
     SCOPED_TRACE(help);
     Result r = run({"-log", logPath, "-silent", help, "-wait"});
     EXPECT_EQ(0, r.status);
