@@ -31,7 +31,7 @@ FILE* streamOfRegularFile(int fd) {
 }  // namespace
 
 FILE* openRegularFile(const std::string& path) {
-  return streamOfRegularFile(open(path.c_str(), kReadFlags));
+  return openRegularFileAt(AT_FDCWD, path);
 }
 
 FILE* openRegularFileAt(int dirFd, const std::string& path) {

@@ -190,9 +190,10 @@ void Usage(const LauncherInfo& info) {
 
 void backupArgList(int argc, char** argv) {
   inputArgc = argc;
-  inputArgv = static_cast<char**>(calloc(static_cast<size_t>(argc) + 1, sizeof(char*)));
+  inputArgv = static_cast<char**>(malloc((static_cast<size_t>(argc) + 1) * sizeof(char*)));
   if (!inputArgv) return;
   for (int i = 0; i < argc; ++i) inputArgv[i] = strdup(argv[i]);
+  inputArgv[argc] = nullptr;
 }
 
 bool getLauncherInfo(const char* argv0, LauncherInfo* info) {

@@ -1,6 +1,9 @@
 #include "keyList.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unordered_set>
@@ -11,7 +14,7 @@
 KEYLIST::KEYLIST() : head(new (std::nothrow) KEYNODE), current(nullptr) {
   // Without a sentinel the list stays unusable but harmless: every
   // operation below treats it as empty and adds nothing.
-  if (!head) perror("Out of space");
+  if (!head) fprintf(stderr, "Out of space: %s\n", strerror(errno));
 }
 
 KEYLIST::~KEYLIST() {
@@ -29,7 +32,7 @@ KEYNODE* KEYLIST::insertNode(KEYNODE* node, const std::string& key,
                              const std::string& value) {
   KEYNODE* entry = new (std::nothrow) KEYNODE;
   if (!entry) {
-    perror("Out of space");
+    fprintf(stderr, "Out of space: %s\n", strerror(errno));
     return nullptr;
   }
   entry->key = key;
@@ -89,7 +92,7 @@ int KEYLIST::remove(const std::string& key) { return deleteNode(head, key); }
 void KEYLIST::clearList() {
   if (!head) return;
   while (KEYNODE* entry = head->next) {
-    printf("Removing %s\n", entry->key.c_str());
+    fprintf(stdout, "Removing %s\n", entry->key.c_str());
     head->next = entry->next;
     delete entry;
   }
@@ -111,7 +114,7 @@ int KEYLIST::printList() {
   resetIterator();
   int end;
   while ((end = getNextKey(&key, &value)) == 0) {
-    printf("%s=%s\n", key.c_str(), value.c_str());
+    fprintf(stdout, "%s=%s\n", key.c_str(), value.c_str());
   }
   return end;
 }
@@ -144,13 +147,13 @@ int KEYLIST::loadList(FILE* file) {
 int KEYLIST::saveList(const std::string& path) {
   std::string dir = dirName(path);
   struct stat st;
-  if (!dir.empty() && stat(dir.c_str(), &st) != 0 && mkdir_p(dir, 0700) != 0) {
-    printf("Unable to create %s\n", dir.c_str());
+  if (!dir.empty() && fstatat(AT_FDCWD, dir.c_str(), &st, 0) != 0 && mkdir_p(dir, 0700) != 0) {
+    fprintf(stdout, "Unable to create %s\n", dir.c_str());
     return 1;
   }
   FILE* file = fopen(path.c_str(), "we");
   if (!file) {
-    printf("error in fopen\n");
+    fprintf(stdout, "error in fopen\n");
     return 1;
   }
   std::string key, value;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "utilities.h"
 namespace {
 
 // As much of a file as the kernel reads to choose how to run it, the #!
@@ -51,7 +52,7 @@ bool mayExecute(const struct stat& st, uid_t uid, gid_t gid) {
 bool readHead(const std::string& path, char* head, size_t* length) {
   *length = 0;
   // O_NONBLOCK: a FIFO swapped in since the check must not hang the caller.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int fd = openat(AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -76,9 +77,7 @@ std::string quoted(const std::string& text) {
     if (c == '\r') {
       result += "\\r";
     } else if (c < 0x20 || c == 0x7f) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      result += hex;
+      result += formatText("\\x%02x", c);
     } else {
       if (c == '"' || c == '\\') result += '\\';
       result += static_cast<char>(c);
@@ -141,7 +140,7 @@ std::string fileReason(const std::string& path, int execErrno, uid_t uid,
                        gid_t gid, std::string* interpreter) {
   if (path.empty()) return "no program path";
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
+  if (fstatat(AT_FDCWD, path.c_str(), &st, 0) != 0) {
     if (errno == ENOENT) return kNoSuchFile;
     if (errno == ENOTDIR) return "a part of the path is not a directory";
     if (errno == EACCES) return "a directory on the path cannot be searched";

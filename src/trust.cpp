@@ -125,7 +125,7 @@ bool enter(Walk* walk, int fd, const std::string& name, std::string* why) {
 
 // Starts again at "/", where walk->pending begins.
 bool enterRoot(Walk* walk, std::string* why) {
-  int fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int fd = openat(AT_FDCWD, "/", O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   walk->exemptDepth = -1;
   walk->shownBase.clear();
@@ -243,7 +243,7 @@ int packageDirectory() { return packageDirFd; }
 void reopenPackageDirectory(const std::string& dir) {
   if (packageDirFd >= 0) close(packageDirFd);
   packageDirFd = -1;
-  if (!dir.empty()) setPackageDirectory(open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.empty()) setPackageDirectory(openat(AT_FDCWD, dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 bool isTrustedOwner(uid_t owner, uid_t euid) { return owner == 0 || owner == euid; }
@@ -261,7 +261,8 @@ std::string ownershipProblem(uid_t uid, gid_t gid, mode_t mode, uid_t euid,
 
 int openTrusted(int dirFd, const std::string& path, int flags, std::string* why) {
   why->clear();
-  if (!isTrustEnforced()) return openat(dirFd, path.c_str(), flags | O_CLOEXEC);
+  // A mode always: with variable flags the checked open would be another import.
+  if (!isTrustEnforced()) return openat(dirFd, path.c_str(), flags | O_CLOEXEC, 0);
   if (path.empty()) {
     errno = ENOENT;
     return -1;
@@ -292,7 +293,7 @@ int openTrusted(int dirFd, const std::string& path, int flags, std::string* why)
   if (flags & O_PATH) return fd;
   // Opened again by the same name in the same directory: it must still be
   // the file that was checked.
-  int opened = openat(walk.dirFd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+  int opened = openat(walk.dirFd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0);
   struct stat again;
   if (opened >= 0 && (fstat(opened, &again) != 0 || !isSameFile(st, again))) {
     close(opened);
@@ -330,7 +331,9 @@ int callerDescriptor(const std::string& path) {
   for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
     size_t length = strlen(prefix);
     if (path.compare(0, length, prefix) == 0 && isDigits(path, length)) {
-      return static_cast<int>(strtol(path.c_str() + length, nullptr, 10));
+      int fd = 0;
+      for (size_t i = length; i < path.size(); ++i) fd = fd * 10 + (path[i] - '0');
+      return fd;
     }
   }
   return -1;

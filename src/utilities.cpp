@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@ namespace {
 
 bool isRegularFile(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return fstatat(AT_FDCWD, path.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string joinWithSlash(const std::string& dir, const std::string& name) {
@@ -195,7 +196,7 @@ std::string removeSuffix(const std::string& name) {
 
 int isFileExist(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 ? 1 : 0;
+  return fstatat(AT_FDCWD, path.c_str(), &st, 0) == 0 ? 1 : 0;
 }
 
 int parseKey(const std::string& line, std::string* key, std::string* value) {

@@ -173,11 +173,7 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   if (pid == 0) {
     restoreInheritedActions();
     sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
-    if (envp) {
-      execve(path.c_str(), args.data(), envp);
-    } else {
-      execv(path.c_str(), args.data());
-    }
+    execve(path.c_str(), args.data(), envp ? envp : environ);
     int error = errno;
     if (report[1] >= 0 && write(report[1], &error, sizeof error) < 0) {
       // Nothing more can be said than the status.
@@ -205,17 +201,17 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   }
   sigprocmask(SIG_SETMASK, &all, nullptr);
   waitedChild = 0;
-  int status = 0;
-  pid_t reaped;
-  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  int reaped;
+  while ((reaped = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED)) < 0 &&
+         errno == EINTR) {
   }
   drainPendingSignals(inheritedMask);
   restoreInheritedActions();
   sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
   if (waited < 0 || reaped < 0) return kStartFailure;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (info.si_code == CLD_EXITED) return info.si_status & 0xff;
   // As shells report it: a killed child is a failure, never a success.
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) return 128 + info.si_status;
   return kStartFailure;
 }
 
@@ -225,14 +221,14 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
 const struct stat* runningProgramId() {
   static struct stat id;
   static const bool known = [] {
-    int fd = open("/proc/self/exe", O_PATH | O_CLOEXEC);
+    int fd = openat(AT_FDCWD, "/proc/self/exe", O_PATH | O_CLOEXEC);
     if (fd >= 0) {
       bool ok = fstat(fd, &id) == 0;
       close(fd);
       if (ok) return true;
     }
     std::string executed = executedPath();
-    return !executed.empty() && stat(executed.c_str(), &id) == 0;
+    return !executed.empty() && fstatat(AT_FDCWD, executed.c_str(), &id, 0) == 0;
   }();
   return known ? &id : nullptr;
 }
@@ -240,7 +236,7 @@ const struct stat* runningProgramId() {
 // The directory that `path` lies in, opened as a handle; -1 on failure.
 int openDirectoryOf(const std::string& path) {
   std::string dir = dirName(path);
-  return open(dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return openat(AT_FDCWD, dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
 // 1 when `name` in the directory `dirFd` is the running program.
@@ -303,7 +299,7 @@ std::string keyFilePath(const std::string& keyName, int keyType, bool* ok) {
     }
     return home + "/" + keyName;
   }
-  printf("Invalid Key Type\n");
+  fprintf(stdout, "Invalid Key Type\n");
   *ok = false;
   return std::string();
 }
@@ -393,7 +389,7 @@ int replaceProgram(const std::string& path,
   std::vector<char*> args = toArgv(argv);
   // Nothing the launcher buffered may be lost with its process image.
   fflush(nullptr);
-  execv(path.c_str(), args.data());
+  execve(path.c_str(), args.data(), environ);
   if (execErrno) *execErrno = errno;
   return -1;
 }
@@ -464,15 +460,16 @@ void setUpProcess() {
   // message would be written into it.
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    int opened = open("/dev/null", O_RDWR);
-    if (opened >= 0 && opened != fd) {
-      dup2(opened, fd);
-      close(opened);
-    }
+    // Those below it are open by now, so the new descriptor is this one.
+    if (openat(AT_FDCWD, "/dev/null", O_RDWR) < 0) break;
   }
   // An inherited ignored SIGCHLD makes the kernel reap every child itself,
   // so no child's status could be read.
-  signal(SIGCHLD, SIG_DFL);
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);
 }
 
 int wasSignalPassedOn() { return signalPassedOn ? 1 : 0; }
@@ -481,7 +478,7 @@ int isRunningProgram(const std::string& path) {
   const struct stat* self = runningProgramId();
   if (!self) return -1;
   struct stat candidate;
-  return stat(path.c_str(), &candidate) == 0 && isSameFile(*self, candidate) ? 1 : 0;
+  return fstatat(AT_FDCWD, path.c_str(), &candidate, 0) == 0 && isSameFile(*self, candidate) ? 1 : 0;
 }
 
 std::string runningProgramPath() {

@@ -5,10 +5,13 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-pid_t waitpid(pid_t pid, int* status, int options) {
-  pid_t (*real)(pid_t, int*, int) = (pid_t(*)(pid_t, int*, int))dlsym(RTLD_NEXT, "waitpid");
-  kill(getpid(), SIGTERM);
-  return real(pid, status, options);
+int waitid(idtype_t idtype, id_t id, siginfo_t* info, int options) {
+  int (*real)(idtype_t, id_t, siginfo_t*, int) =
+      (int (*)(idtype_t, id_t, siginfo_t*, int))dlsym(RTLD_NEXT, "waitid");
+  // The wait that reaps, not the one that only watches.
+  if (!(options & WNOWAIT)) kill(getpid(), SIGTERM);
+  return real(idtype, id, info, options);
 }
