@@ -123,11 +123,11 @@ install_agent
 # --- Instructions -------------------------------------------------------------
 
 cg=$work/cg
-# Instructions until the process calls execv: callgrind writes its counts
+# Instructions until the process calls execve: callgrind writes its counts
 # when the call is entered; what the agent does afterwards is not traced.
 count_until_exec() {
   rm -rf "$cg" && mkdir "$cg"
-  run_env valgrind --tool=callgrind --dump-before=execv \
+  run_env valgrind --tool=callgrind --dump-before=execve \
     --callgrind-out-file="$cg/out.%p" "$@" >/dev/null 2>&1 || true
   sed -n 's/^summary: //p' "$cg"/out.*.1 2>/dev/null | head -n 1
 }
