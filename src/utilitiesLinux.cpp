@@ -460,8 +460,13 @@ void setUpProcess() {
   // message would be written into it.
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    // Those below it are open by now, so the new descriptor is this one.
-    if (openat(AT_FDCWD, "/dev/null", O_RDWR) < 0) break;
+    // Those below it are open by now, so the new descriptor is this one;
+    // it stays open for the whole run.
+    int opened = openat(AT_FDCWD, "/dev/null", O_RDWR);
+    if (opened != fd) {
+      if (opened >= 0) close(opened);
+      break;
+    }
   }
   // An inherited ignored SIGCHLD makes the kernel reap every child itself,
   // so no child's status could be read.
