@@ -166,6 +166,12 @@ int createAgtInstallerEnv(const LauncherInfo& info, const IniSettings& ini,
       variable(kEnvRequiredVersion, ini.iniManagerVersion),
       variable(kEnvPackageDir, packageDir),
   };
+  // Root refused the caller's HOME: the installer must not write under it
+  // either, or it records an agent there that the launcher then refuses.
+  std::string refused, why, home;
+  if (isHomeRefused(&refused, &why) && getHomeDir(&home) == 0) {
+    installer->installerEnv.push_back(variable("HOME", home));
+  }
   return 1;
 }
 

@@ -30,14 +30,22 @@ namespace {
 
 const long kPollNanoseconds = 20L * 1000 * 1000;
 
-// Inside the copy, a root that could load modules, make device nodes, mount
-// or set the clock could still reach the real machine.
-// A root that could trace the namespace's first process could reach the
-// real root through its /proc entries.
-const int kDroppedCapabilities[] = {
-    CAP_SYS_MODULE, CAP_SYS_BOOT,  CAP_SYS_TIME,  CAP_SYS_RAWIO,
-    CAP_MKNOD,      CAP_SYS_ADMIN, CAP_NET_ADMIN, CAP_SYSLOG,
-    CAP_MAC_ADMIN,  CAP_AUDIT_CONTROL, CAP_SYS_PTRACE};
+// What a root inside the copy keeps: what an installer needs to own, write
+// and run files and to change user. Anything more could reach the real
+// machine: loading modules, making device nodes, mounting, tracing the
+// namespace's first process, opening files by handle on a file system the
+// copy shares with the real one.
+const int kKeptCapabilities[] = {
+    CAP_CHOWN,  CAP_DAC_OVERRIDE, CAP_FOWNER,  CAP_FSETID,           CAP_KILL,
+    CAP_SETGID, CAP_SETUID,       CAP_SETPCAP, CAP_NET_BIND_SERVICE, CAP_SYS_CHROOT,
+    CAP_AUDIT_WRITE, CAP_SETFCAP};
+
+bool isKeptCapability(int capability) {
+  for (int kept : kKeptCapabilities) {
+    if (kept == capability) return true;
+  }
+  return false;
+}
 
 // --- Frames on the control socket -------------------------------------------
 
@@ -142,9 +150,8 @@ bool makeReadOnly(const std::string& path, bool recursive) {
     struct mount_attr attr;
     memset(&attr, 0, sizeof attr);
     attr.attr_set = MOUNT_ATTR_RDONLY;
-    if (mount_setattr(AT_FDCWD, path.c_str(), AT_RECURSIVE, &attr, sizeof attr) == 0) {
-      return true;
-    }
+    // Only the top mount read-only would leave those below it writable.
+    return mount_setattr(AT_FDCWD, path.c_str(), AT_RECURSIVE, &attr, sizeof attr) == 0;
   }
   struct statvfs fs;
   if (statvfs(path.c_str(), &fs) != 0) return false;
@@ -184,7 +191,8 @@ bool buildDev(const std::string& root, std::string* why) {
     *why = failure("cannot mount a private", "/dev");
     return false;
   }
-  for (const char* name : {"null", "zero", "full", "random", "urandom", "tty"}) {
+  // No tty: a program in the copy could type into the caller's terminal.
+  for (const char* name : {"null", "zero", "full", "random", "urandom"}) {
     std::string node = dev + "/" + name;
     int fd = open(node.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) close(fd);
@@ -417,7 +425,10 @@ bool enterCopy(const std::string& root, std::string* why) {
     *why = failure("cannot make the copy the root:", root);
     return false;
   }
-  for (int capability : kDroppedCapabilities) prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+  // Every capability the kernel knows, not a list of those known today.
+  for (int capability = 0; prctl(PR_CAPBSET_READ, capability, 0, 0, 0) >= 0; ++capability) {
+    if (!isKeptCapability(capability)) prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+  }
   return true;
 }
 
@@ -441,6 +452,9 @@ bool becomeUser(const SandboxIdentity& user, bool userNamespace, std::string* wh
                                void* context, SandboxStep step, bool asUser,
                                const std::string& input, int out, int control) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // A session of its own, without the caller's terminal: nothing inside can
+  // type into it (TIOCSTI) or be stopped by its job control.
+  setsid();
   close(control);
   std::string why;
   if (!enterCopy(box.scratch + "/root", &why) ||
@@ -569,8 +583,13 @@ void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
   while (!pending.empty()) {
     Pending here = pending.back();
     pending.pop_back();
-    DIR* directory = opendir(here.dir.c_str());
-    if (!directory) continue;
+    // A leftover process may swap a link in for a directory: never follow it.
+    int dirFd = open(here.dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* directory = dirFd < 0 ? nullptr : fdopendir(dirFd);
+    if (!directory) {
+      if (dirFd >= 0) close(dirFd);
+      continue;
+    }
     std::vector<std::string> names;
     // One process walks: readdir's shared buffer is safe here.
     // cppcheck-suppress readdirCalled
@@ -810,6 +829,11 @@ int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
   }
   const char* tmp = getenv("TMPDIR");
   std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
+  // The overlay's options list its layers separated by ',' and ':'.
+  if (base.find_first_of(",:") != std::string::npos) {
+    *why = "TMPDIR " + base + " holds ',' or ':', which an overlay cannot name";
+    return -1;
+  }
   std::string pattern = base + "/launcher-trial.XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');

@@ -325,6 +325,16 @@ std::string missingOr(const std::string& path, const std::string& otherwise) {
   return otherwise;
 }
 
+// As missingOr, but first whether root's rule refused the file, as the
+// launcher run by root would.
+std::string refusedOr(const ProbeTrace& trace, const std::string& path,
+                      const std::string& otherwise) {
+  if (!trace.untrustedFile.empty() && trace.untrustedFile == path) {
+    return "the launcher, run by root, refuses it: " + trace.untrustedReason;
+  }
+  return missingOr(path, otherwise);
+}
+
 void checkProgram(const CheckReport& check, const Settings& settings,
                   const AgentInfo& agent, bool silent, std::string* text) {
   Settings mode = settings;
@@ -332,8 +342,15 @@ void checkProgram(const CheckReport& check, const Settings& settings,
   AgentCommand command;
   createAgentArgList(check.ini, check.cmd, mode, agent, &command);
   const char* key = silent ? "LAUNCHER_SILENT" : "LAUNCHER";
-  std::string why = startProblem(command.AgentProgram);
-  std::string fix = why == "no such file"
+  std::string refused;
+  bool usable = isAgentProgramUsable(command.AgentProgram, &refused) != 0;
+  std::string why = !usable && !refused.empty()
+                        ? "the launcher, run by root, refuses it: " + refused
+                        : startProblem(command.AgentProgram);
+  std::string fix = !refused.empty()
+                        ? std::string("make the program and every directory above it root's "
+                                      "and writable by no one else")
+                    : why == "no such file"
                         ? std::string("install the agent program there, or correct ") + key
                         : startFix(why, command.AgentProgram);
   putItem(text, silent ? "program-silent" : "program", why.empty(),
@@ -401,7 +418,7 @@ int probeStep(void* context, const std::string&, int out) {
     putItem(&text, "location", hasLocation,
             "the launcher reads the " + source + " " + trace.keyFile + ": " +
                 (hasLocation ? "location=" + agent.refLocation
-                             : missingOr(trace.keyFile, "it holds no location= line")),
+                             : refusedOr(trace, trace.keyFile, "it holds no location= line")),
             "write location=<agent directory> into " + trace.keyFile);
   }
   if (!hasLocation) {
@@ -421,7 +438,7 @@ int probeStep(void* context, const std::string&, int out) {
   putItem(&text, "config", hasData,
           trace.configFile + ": " +
               (hasData ? "data location " + trace.appDataDir
-                       : missingOr(trace.configFile,
+                       : refusedOr(trace, trace.configFile,
                                    "it holds no zel.appDataLocation= line with a value")),
           "write zel.appDataLocation=<data directory> into " + trace.configFile);
   if (hasData) {
@@ -431,7 +448,7 @@ int probeStep(void* context, const std::string&, int out) {
                        (required.empty() ? std::string("1.0.0") : required) + "'/>";
     std::string detail =
         agent.refVersion.empty()
-            ? missingOr(trace.installedXMLFile,
+            ? refusedOr(trace, trace.installedXMLFile,
                         std::string("it holds no line with <package id='") + kAgentPackageId +
                             "' version='...'")
             : "version " + agent.refVersion + (sufficient ? ", at least " : ", lower than ") +
@@ -451,8 +468,9 @@ int probeStep(void* context, const std::string&, int out) {
   if (!isAgentSufficient(agent, check.ini)) {
     putItem(&text, "agent-run", false, "not started: the launcher finds no sufficient agent",
             "mend the items above");
-  } else if (!isFileExist(command.AgentProgram)) {
-    putItem(&text, "agent-run", false, "not started: the agent program is missing",
+  } else if (!isAgentProgramUsable(command.AgentProgram)) {
+    putItem(&text, "agent-run", false,
+            "not started: the launcher finds no agent program it may start",
             "mend the program item above");
   } else {
     startAgent(check, settings, agent, trial.agentSeconds, &text);

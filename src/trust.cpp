@@ -13,10 +13,6 @@ int packageDirFd = -1;
 long assumedUid = -1;
 struct stat packageDirId;
 
-bool isSameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 bool isPackageDirectory(const struct stat& st) {
   return packageDirFd >= 0 && isSameFile(st, packageDirId);
 }
@@ -26,19 +22,6 @@ std::string shownJoin(const std::string& dir, const std::string& name) {
   if (name.empty()) return dir;
   if (dir.back() == '/') return dir + name;
   return dir + "/" + name;
-}
-
-std::string readLinkTarget(int linkFd) {
-  std::string buffer(256, '\0');
-  for (;;) {
-    ssize_t length = readlinkat(linkFd, "", buffer.data(), buffer.size());
-    if (length < 0) return std::string();
-    if (static_cast<size_t>(length) < buffer.size()) {
-      buffer.resize(static_cast<size_t>(length));
-      return buffer;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
 }
 
 // One path being resolved: the directory reached so far, as a handle, and
@@ -156,7 +139,7 @@ bool followLink(Walk* walk, int linkFd, const struct stat& st,
     errno = ELOOP;
     return false;
   }
-  std::string target = readLinkTarget(linkFd);
+  std::string target = readLink(linkFd, "");
   if (target.empty()) return false;
   walk->shownBase = dirShown(*walk);
   walk->pending = target + walk->pending.substr(walk->next);
@@ -222,6 +205,23 @@ bool isDigits(const std::string& text, size_t from) {
 }
 
 }  // namespace
+
+bool isSameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string readLink(int dirFd, const char* path) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t length = readlinkat(dirFd, path, buffer.data(), buffer.size());
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(length));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
 
 void assumeUserId(long uid) { assumedUid = uid < 0 ? -1 : uid; }
 

@@ -6,10 +6,17 @@
 #define LAUNCHER_TRUST_H_
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // At most this many symbolic links are followed on one path.
 const int kMaxLinksFollowed = 40;
+
+// The same file: device and inode.
+bool isSameFile(const struct stat& a, const struct stat& b);
+// A symbolic link's target, whole, whatever its length ("" for `path`: the
+// link `dirFd` itself); empty on failure.
+std::string readLink(int dirFd, const char* path);
 
 // The user the rules are decided for: the process's own ids, unless a tool
 // that explains a run for another user assumes one (-1 gives the process's

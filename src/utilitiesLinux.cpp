@@ -42,23 +42,6 @@ std::string executedPath() {
   return executed ? std::string(executed) : std::string();
 }
 
-bool isSameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-std::string readLink(int dirFd, const char* path) {
-  std::string buffer(256, '\0');
-  for (;;) {
-    ssize_t length = readlinkat(dirFd, path, buffer.data(), buffer.size());
-    if (length < 0) return std::string();
-    if (static_cast<size_t>(length) < buffer.size()) {
-      buffer.resize(static_cast<size_t>(length));
-      return buffer;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 // While a child runs, the terminal's SIGINT and SIGQUIT reach it directly
 // (same process group), so the launcher ignores them; SIGTERM and SIGHUP
 // reach only the launcher, which passes them on so the child is never left

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "harness.h"
 
 namespace e2e {
@@ -101,6 +103,11 @@ TEST_F(TrustTest, ArgvZeroOnlySpellsTheExecutedDirectory) {
 
 TEST_F(TrustTest, HomeThatOthersControlIsNotRoots) {
   const std::string rootHome = getpwuid(0)->pw_dir;
+  // Root's own home holds no agent: the installer runs, and fails.
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  writeIni(ini);
+  writeInstaller("installer/install", exitsWith({"5"}));
   for (bool foreign : {true, false}) {
     std::string evil = root + (foreign ? "/theirs" : "/open");
     plantAgent(evil + "/agent", evil + "/.quorvin/agent.key");
@@ -108,10 +115,15 @@ TEST_F(TrustTest, HomeThatOthersControlIsNotRoots) {
     else chmod(evil.c_str(), 0777);
     setEnv("HOME", evil);
     Result r = run({"-log", logPath});
-    EXPECT_EQ(1, r.status);  // root's own home holds no agent
+    EXPECT_EQ(5, r.status);
     std::string why = evil + (foreign ? " is owned by uid 65534" : " is writable by others");
     EXPECT_NE(std::string::npos, readFile(logPath).find("Not trusted: " + evil + ": " + why +
                                                         "\nhomeDir: (" + rootHome + ")\n"));
+    // Nor may the installer write under it.
+    ASSERT_FALSE(installerRuns().empty());
+    const std::vector<std::string>& env = installerRuns().back().env;
+    EXPECT_NE(env.end(), std::find(env.begin(), env.end(), "HOME=" + rootHome));
+    EXPECT_EQ(env.end(), std::find(env.begin(), env.end(), "HOME=" + evil));
   }
   EXPECT_TRUE(records("planted").empty());
 }
