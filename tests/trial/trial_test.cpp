@@ -199,6 +199,18 @@ INSTANTIATE_TEST_SUITE_P(
                    true, "--as-user", "ini-file", "cannot be read", ""}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
 
+TEST_F(TrialTest, AnAgentProgramAnotherUserOwnsFailsForRoot) {
+  // As tar leaves an archive's owner: the launcher run by root refuses it.
+  writeShellInstaller();
+  writeScript("installer/install",
+              readFile(pkgDir + "/installer/install") + "chown 65534 \"$dir/bin/agent\"\n");
+  Result r = trial({"--trial", "--as-root"});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  std::string line = itemLine(r.out, "program");
+  EXPECT_EQ(0u, line.find("FAILS program")) << line;
+  EXPECT_NE(std::string::npos, line.find("refuses it")) << line;
+}
+
 TEST_F(TrialTest, AnAgentThatStaysUpIsEndedWithEverythingItStarted) {
   writeShellInstaller("sleep 300 & while :; do sleep 1; done");
   Result r = trial({"--trial", "--agent-seconds", "1"});
