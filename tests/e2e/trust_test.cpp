@@ -121,7 +121,7 @@ TEST_F(TrustTest, HomeThatOthersControlIsNotRoots) {
                                                         "\nhomeDir: (" + rootHome + ")\n"));
     // Nor may the installer write under it.
     ASSERT_FALSE(installerRuns().empty());
-    const std::vector<std::string>& env = installerRuns().back().env;
+    std::vector<std::string> env = installerRuns().back().env;
     EXPECT_NE(env.end(), std::find(env.begin(), env.end(), "HOME=" + rootHome));
     EXPECT_EQ(env.end(), std::find(env.begin(), env.end(), "HOME=" + evil));
   }
