@@ -42,6 +42,11 @@ FILE* openDecidingFile(int dirFd, const std::string& path, std::string* why) {
   return streamOfRegularFile(openTrusted(dirFd, path, kReadFlags, why));
 }
 
+FILE* openDecidingFile(const std::string& path) {
+  std::string why;
+  return openDecidingFile(AT_FDCWD, path, &why);
+}
+
 bool readPiece(FILE* file, std::string* piece, bool* endsLine) {
   char buffer[kPieceBufferSize];
   if (!fgets(buffer, sizeof buffer, file)) return false;

@@ -15,6 +15,9 @@ FILE* openRegularFileAt(int dirFd, const std::string& path);
 // The same for a file that decides what the launcher runs: as root, only
 // when root's rule trusts it (see trust.h); *why then names the refusal.
 FILE* openDecidingFile(int dirFd, const std::string& path, std::string* why);
+// The same by name, for readers that need not say why: a file root's rule
+// refuses is simply not there.
+FILE* openDecidingFile(const std::string& path);
 
 // Reads the next piece of a text file the way the launcher's file formats
 // are defined: at most 254 bytes, stopping after a newline, with the first

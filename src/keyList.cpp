@@ -170,9 +170,7 @@ int KEYLIST::saveList(const std::string& path) {
 
 int getProperty(const std::string& path, const std::string& key,
                 std::string* dst) {
-  // By name too, only what root's rule lets decide.
-  std::string why;
-  FILE* file = openDecidingFile(AT_FDCWD, path, &why);
+  FILE* file = openDecidingFile(path);
   int result = getProperty(file, key, dst);
   if (file) fclose(file);
   return result;

@@ -242,9 +242,7 @@ std::string getInstalledQRVersion(const std::string& location,
 }
 
 int getAppDataDir(const std::string& configFile, std::string* dst) {
-  // By name too, only what root's rule lets decide.
-  std::string why;
-  FILE* file = openDecidingFile(AT_FDCWD, configFile, &why);
+  FILE* file = openDecidingFile(configFile);
   getAppDataDir(file, dst);
   if (file) fclose(file);
   return 0;
@@ -265,9 +263,7 @@ int getAppDataDir(FILE* file, std::string* dst) {
 }
 
 int getQRVersion(const std::string& xmlFile, std::string* dst) {
-  // By name too, only what root's rule lets decide.
-  std::string why;
-  FILE* file = openDecidingFile(AT_FDCWD, xmlFile, &why);
+  FILE* file = openDecidingFile(xmlFile);
   getQRVersion(file, dst);
   if (file) fclose(file);
   return 0;
