@@ -1,5 +1,6 @@
-# The launcher's core units, from the top of the layering down: each unit
-# uses only those below it. Shared by the main build and the fuzz build.
+# The launcher's units (src/launcher), from the top of the layering down:
+# each unit uses only those below it. Shared by the main build, the fuzz
+# build and launcher-check, which asks them rather than deciding again.
 set(LAUNCHER_CORE_UNITS
   install
   commands
@@ -16,10 +17,11 @@ set(LAUNCHER_CORE_UNITS
   uiGTK)
 set(LAUNCHER_SOURCES)
 foreach(unit IN LISTS LAUNCHER_CORE_UNITS)
-  list(APPEND LAUNCHER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)
+  list(APPEND LAUNCHER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher/${unit}.cpp)
 endforeach()
+set(LAUNCHER_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/launcher)
 
-# launcher-check's units, from the top down, above the core: each uses only
+# launcher-check's units (src/check), from the top down, above the core: each uses only
 # those below it and the core. The launcher's own functions decide; these
 # units ask them and explain the answer.
 set(CHECK_UNITS
@@ -36,5 +38,5 @@ set(CHECK_UNITS
   sandbox)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)
-  list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/${unit}.cpp)
+  list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/check/${unit}.cpp)
 endforeach()
