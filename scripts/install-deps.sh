@@ -14,7 +14,9 @@ PACKAGES=(
   valgrind hyperfine clang libclang-rt-14-dev cppcheck clang-tidy
   libgtk-3-0 libgtk-3-dev weston python3-jsonschema devscripts mandoc
   default-jre-headless
+  libseccomp-dev acl busybox-static
   libgtk2.0-0:i386 libgtk2.0-dev:i386 libgtk-3-0:i386 libgtk-3-dev:i386
+  libseccomp-dev:i386
 )
 
 # A bare name means the machine's own architecture (or an "all" package);
