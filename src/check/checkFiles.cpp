@@ -113,7 +113,7 @@ std::string programProblem(const CheckReport& report, const std::string& path) {
 std::string startFix(const std::string& path, const std::string& why) {
   if (why == kNotExecutable) return "chmod 755 " + path;
   if (why.find("carriage return") != std::string::npos) {
-    return "save " + path + " with \\n line ends (sed -i 's/\\r$//' " + path + ")";
+    return "save " + path + " with LF line ends (sed -i 's/[[:cntrl:]]*$//' " + path + ")";
   }
   if (why.find("interpreter") != std::string::npos) {
     return "name an interpreter that exists on the users' machines in the #! line "

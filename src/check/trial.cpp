@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "checkEscape.h"
 #include "commands.h"
 #include "probe.h"
 #include "programFile.h"
@@ -186,7 +187,7 @@ std::string startProblem(const std::string& path) {
 
 std::string startFix(const std::string& why, const std::string& path) {
   if (why.find("carriage return") != std::string::npos) {
-    return "save " + path + " with \\n line ends (sed -i 's/\\r$//' FILE)";
+    return "save " + path + " with LF line ends (sed -i 's/[[:cntrl:]]*$//' FILE)";
   }
   if (why == "no execute permission") return "chmod 755 " + path;
   return "make " + path + " a program this user can run";
@@ -433,7 +434,7 @@ int probeStep(void* context, const std::string&, int out) {
   putItem(&text, "agent-directory", isDir,
           agent.refLocation + (isDir ? " is a directory" : " is no directory" + crNote),
           crNote.empty() ? "location=<the directory the installer put the agent in>"
-                         : "write the location file with \\n line ends");
+                         : "write the location file with LF line ends");
   bool hasData = !trace.appDataDir.empty();
   putItem(&text, "config", hasData,
           trace.configFile + ": " +
@@ -740,20 +741,8 @@ const TrialItem* findItem(const TrialReport& report, const char* code) {
   return nullptr;
 }
 
-std::string indented(const std::string& text, const char* prefix) {
-  std::string out;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    out += prefix + text.substr(at, end - at) + "\n";
-    at = end + 1;
-  }
-  return out;
-}
-
 std::string who(const TrialReport& report) {
-  return formatText("%s (uid %u)", report.user.c_str(), report.uid);
+  return formatText("%s (uid %u)", escapedText(report.user).c_str(), report.uid);
 }
 
 std::string matrixLine(const std::string& label, const std::vector<std::string>& cells) {
@@ -769,44 +758,46 @@ std::string changeLine(const SandboxChange& change) {
                      : change.type == 'l' ? "link"
                      : change.change == '-' ? ""
                                             : formatText("%lld bytes", change.size);
-  return formatText("    %-8s %s%s%s\n", what, change.path.c_str(), size.empty() ? "" : "  ",
+  return formatText("    %-8s %s%s%s\n", what, escapedText(change.path).c_str(),
+                    size.empty() ? "" : "  ",
                     size.c_str());
 }
 
 std::string trialText(const TrialReport& report) {
   std::string out = "\nTrial as " + who(report) + " on a throwaway copy of this machine\n";
-  if (report.verdict == 2) return out + "  Cannot run: " + report.why + "\n";
-  out += "  Home directory: " + report.home +
+  if (report.verdict == 2) return out + "  Cannot run: " + escapedText(report.why) + "\n";
+  out += "  Home directory: " + escapedText(report.home) +
          (report.homeOnMachine ? " (empty, thrown away)\n"
                                : " (empty, thrown away; this machine has no such directory)\n");
   for (const std::string& hidden : report.hidden) {
-    out += "  Removed first, for a clean machine: " + hidden + "\n";
+    out += "  Removed first, for a clean machine: " + escapedText(hidden) + "\n";
   }
   for (const std::string& path : report.readOnly) {
-    out += "  Read-only in the copy (writes there fail, unlike on this machine): " + path + "\n";
+    out += "  Read-only in the copy (writes there fail, unlike on this machine): " +
+           escapedText(path) + "\n";
   }
   if (!report.installerArgv.empty()) {
     out += "  The installer ran:\n";
     for (size_t i = 0; i < report.installerArgv.size(); ++i) {
-      out += formatText("      argv[%zu] = ", i) + jsonString(report.installerArgv[i]) + "\n";
+      out += formatText("      argv[%zu] = ", i) + shown(report.installerArgv[i]) + "\n";
     }
   }
   if (!report.installerOutput.empty()) {
-    out += "    its output (first lines):\n" + indented(report.installerOutput, "      | ");
+    out += "    its output (first lines):\n" + escapedLines(report.installerOutput, "      | ");
   }
   out += "  Contract:\n";
   for (const TrialItem& item : report.items) {
     out += std::string("    ") + (item.holds ? "ok    " : "FAILS ") + item.code + ": " +
-           item.detail + "\n";
-    if (!item.holds) out += "          fix: " + item.fix + "\n";
+           escapedText(item.detail) + "\n";
+    if (!item.holds) out += "          fix: " + escapedText(item.fix) + "\n";
   }
   if (report.agentStarted) {
     out += "  The agent ran:\n";
     for (size_t i = 0; i < report.agentArgv.size(); ++i) {
-      out += formatText("      argv[%zu] = ", i) + jsonString(report.agentArgv[i]) + "\n";
+      out += formatText("      argv[%zu] = ", i) + shown(report.agentArgv[i]) + "\n";
     }
     if (!report.agentOutput.empty()) {
-      out += "    its output (first lines):\n" + indented(report.agentOutput, "      | ");
+      out += "    its output (first lines):\n" + escapedLines(report.agentOutput, "      | ");
     }
   }
   // Without a readable INI file nothing ran.

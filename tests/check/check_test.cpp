@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
                 "digits: the launcher compares agents with 0.3.0, not 2.3.0", "VERSION=2.3.0", 1},
     ProblemCase{"installer-crlf", kG, INSTALLER_CRLF,
                 "PKG/setup.ini:2: error: the installer PKG//installer/install: the #! line ends "
-                "with a carriage return", "save PKG//installer/install with \\n line ends", 1},
+                "with a carriage return", "save PKG//installer/install with LF line ends", 1},
     ProblemCase{"installer-no-interpreter", kG, INSTALLER_NO_INTERPRETER,
                 "PKG/setup.ini:2: error: the installer PKG//installer/install: interpreter "
                 "\"/nonexistent/sh\" not found", "name an interpreter", 1},
