@@ -283,7 +283,8 @@ std::string formatMatrixText(const std::vector<CheckReport>& rows, bool strict) 
   return out;
 }
 
-std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict) {
+std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict,
+                            int exitStatus) {
   if (reports.empty()) return std::string();
   const CheckReport& report = reports[0];
   std::string out = "{\n";
@@ -295,7 +296,7 @@ std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict
   out += "  \"iniFile\": " + jsonString(report.iniPath) + ",\n";
   out += "  \"iniRead\": " + jsonBool(report.iniRead) + ",\n";
   out += "  \"strict\": " + jsonBool(strict) + ",\n";
-  out += "  \"exitStatus\": " + std::to_string(checkVerdict(reports, strict)) + ",\n";
+  out += "  \"exitStatus\": " + std::to_string(exitStatus) + ",\n";
   out += jsonReportBody(report);
   if (reports.size() > 1) {
     out += ",\n  \"matrix\": [";

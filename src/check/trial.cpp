@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "checkEscape.h"
+#include "checkOutput.h"
 #include "commands.h"
 #include "probe.h"
 #include "programFile.h"
@@ -809,6 +810,22 @@ std::string trialText(const TrialReport& report) {
   return out;
 }
 
+// The trial that ran `row`, else trials.size().
+size_t trialOfRow(const std::vector<TrialReport>& trials, size_t row) {
+  size_t i = 0;
+  while (i < trials.size() && trials[i].row != row) ++i;
+  return i;
+}
+
+// What decides a row: its trial, when one ran it; with --strict a warning
+// fails it either way.
+int rowVerdict(const CheckReport& row, const TrialReport* trial, bool strict) {
+  int predicted = checkVerdict({row}, strict);
+  if (!trial) return predicted;
+  bool warned = strict && countProblems(row, CHECK_WARNING) > 0;
+  return trial->verdict == 0 && warned ? 1 : trial->verdict;
+}
+
 std::string jsonList(const std::vector<std::string>& list) {
   std::string out = "[";
   for (size_t i = 0; i < list.size(); ++i) out += (i ? ", " : "") + jsonString(list[i]);
@@ -816,7 +833,10 @@ std::string jsonList(const std::vector<std::string>& list) {
 }
 
 std::string trialJson(const TrialReport& r) {
-  std::string out = "\n    {\"user\": " + jsonString(r.user) + ", \"uid\": " +
+  std::string out = "\n    {\"row\": " + std::to_string(r.row) +
+                    ", \"predicted\": " + (r.predictedFails ? "\"fails\"" : "\"works\"") +
+                    ", \"contradicted\": " + (r.contradicted ? "true" : "false") +
+                    ",\n     \"user\": " + jsonString(r.user) + ", \"uid\": " +
                     std::to_string(r.uid) + ", \"home\": " + jsonString(r.home) +
                     ", \"homeOnMachine\": " + (r.homeOnMachine ? "true" : "false") +
                     ", \"verdict\": " + std::to_string(r.verdict) + ", \"why\": " +
@@ -875,6 +895,58 @@ std::string formatTrialText(const std::vector<TrialReport>& trials) {
     out += matrixLine(std::string("  ") + code, cells);
   }
   return out + matrixLine("  verdict", verdicts);
+}
+
+int trialVerdict(const std::vector<CheckReport>& rows, std::vector<TrialReport>* trials,
+                 bool strict) {
+  int verdict = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    size_t at = trialOfRow(*trials, i + 1);
+    TrialReport* trial = at < trials->size() ? &(*trials)[at] : nullptr;
+    if (trial) {
+      // The prediction is the dry run's errors; --strict's warnings are
+      // risks a trial cannot contradict.
+      trial->predictedFails = countProblems(rows[i], CHECK_ERROR) > 0;
+      trial->contradicted =
+          trial->verdict != 2 && trial->predictedFails != (trial->verdict == 1);
+    }
+    verdict = std::max(verdict, rowVerdict(rows[i], trial, strict));
+  }
+  return verdict;
+}
+
+std::string formatVerdictText(const std::vector<CheckReport>& rows,
+                              const std::vector<TrialReport>& trials, bool strict,
+                              int verdict) {
+  std::string out = "\nVerdict (a trial decides the row it ran, the dry run the others):\n";
+  out += formatText("   %-28s %-8s %-10s %-10s %s\n", "As", "Machine", "Predicted", "Trial",
+                    "Verdict");
+  bool contradicted = false;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    size_t at = trialOfRow(trials, i + 1);
+    const TrialReport* trial = at < trials.size() ? &trials[at] : nullptr;
+    int predicted = checkVerdict({rows[i]}, strict);
+    std::string tried = !trial ? "-" : trial->verdict == 0 ? "works"
+                                   : trial->verdict == 1   ? "fails"
+                                                           : "cannot run";
+    int row = rowVerdict(rows[i], trial, strict);
+    std::string line = formatText(
+        "%zu  %-28s %-8s %-10s %-10s %s", i + 1,
+        escapedText(identityText(rows[i].identity)).c_str(), rows[i].clean ? "clean" : "here",
+        predicted == 0 ? "works" : "fails", tried.c_str(),
+        row == 0 ? "works" : row == 1 ? "FAILS" : "no trial");
+    if (trial && trial->contradicted) {
+      contradicted = true;
+      line += trial->predictedFails ? "  (predicted: fails; trial: works)"
+                                    : "  (predicted: works; trial: fails)";
+    }
+    out += line + "\n";
+  }
+  if (contradicted) {
+    out += "The dry run's prediction and the trial disagree: that is a fault of launcher-check.\n"
+           "Please report it, with the package; the trial's word counts.\n";
+  }
+  return out + formatText("Exit status: %d\n", verdict);
 }
 
 std::string formatTrialJson(const std::vector<TrialReport>& trials) {
