@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "checkEscape.h"
+#include "checkFiles.h"
 #include "checkOutput.h"
 #include "commands.h"
 #include "probe.h"
@@ -293,6 +294,14 @@ int installStep(void* context, const std::string&, int out) {
   const std::string& image = isMSIFile(check.ini.iniInstallerLocation)
                                  ? installer.msiFile
                                  : installer.InstallerProgram;
+  std::string link, target;
+  if (linksOutOfPackage(check, image, &link, &target)) {
+    // What it points to is not the package's: it neither runs nor is read.
+    put(&text, "installer", "outside");
+    put(&text, "why", linkOutMessage(link, target));
+    finish(out, &text);
+    return 0;
+  }
   if (!isFileExist(image)) {
     put(&text, "installer", "missing");
     put(&text, "why", startProblem(image));
@@ -522,6 +531,11 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
                    ? "let every user reach the package (chmod -R a+rX on its directory "
                      "and on the directories above it)"
                    : "put the installer there, or correct LOCATION";
+    return item;
+  }
+  if (kind == "outside") {
+    item.detail = "the installer: " + field(fields, "why");
+    item.fix = kLinkOutFix;
     return item;
   }
   if (kind != "ran") {
