@@ -919,10 +919,11 @@ int trialVerdict(const std::vector<CheckReport>& rows, std::vector<TrialReport>*
     TrialReport* trial = at < trials->size() ? &(*trials)[at] : nullptr;
     if (trial) {
       // The prediction is the dry run's errors; --strict's warnings are
-      // risks a trial cannot contradict.
+      // risks a trial cannot contradict. A run the dry run calls working
+      // still rests on the installer and the agent doing their part, so
+      // only a failure the trial does not see is the tool's fault.
       trial->predictedFails = countProblems(rows[i], CHECK_ERROR) > 0;
-      trial->contradicted =
-          trial->verdict != 2 && trial->predictedFails != (trial->verdict == 1);
+      trial->contradicted = trial->predictedFails && trial->verdict == 0;
     }
     verdict = std::max(verdict, rowVerdict(rows[i], trial, strict));
   }
@@ -951,8 +952,7 @@ std::string formatVerdictText(const std::vector<CheckReport>& rows,
         row == 0 ? "works" : row == 1 ? "FAILS" : "no trial");
     if (trial && trial->contradicted) {
       contradicted = true;
-      line += trial->predictedFails ? "  (predicted: fails; trial: works)"
-                                    : "  (predicted: works; trial: fails)";
+      line += "  (predicted: fails; trial: works)";
     }
     out += line + "\n";
   }

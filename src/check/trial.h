@@ -55,9 +55,9 @@ struct TrialReport {
 
   std::vector<SandboxChange> changes;  // by the installer
 
-  // Set by trialVerdict: the dry run's row this trial ran (from 1), whether
-  // the dry run predicted an error there, and whether the trial says
-  // otherwise.
+  // The dry run's row this trial ran (from 1); set by trialVerdict: whether
+  // the dry run predicted an error there, and whether the trial saw that
+  // row work all the same (a fault of the tool).
   size_t row = 0;
   bool predictedFails = false;
   bool contradicted = false;
