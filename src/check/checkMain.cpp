@@ -161,7 +161,7 @@ int launcherCheckMain(int argc, char** argv) {
       if (options.matrix && !reports[row].clean) continue;
       trials.emplace_back();
       runTrial(options.trialOptions, reports[row].identity, reports[row], &trials.back());
-      trials.back().row = row + 1;
+      trials.back().row = static_cast<unsigned>(row + 1);
     }
     verdict = trialVerdict(reports, &trials, options.strict);
     if (!options.json) {

@@ -58,7 +58,7 @@ struct TrialReport {
   // The dry run's row this trial ran (from 1); set by trialVerdict: whether
   // the dry run predicted an error there, and whether the trial saw that
   // row work all the same (a fault of the tool).
-  size_t row = 0;
+  unsigned row = 0;
   bool predictedFails = false;
   bool contradicted = false;
 };
