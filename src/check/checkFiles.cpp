@@ -50,6 +50,16 @@ void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
   }
   InstallerCommand installer;
   createAgtInstallerArgList(report->info, ini, report->cmd, report->settings, &installer);
+  std::string link, target;
+  // Not even its #! line is read.
+  if (linksOutOfPackage(*report,
+                        isMSIFile(ini.iniInstallerLocation) ? installer.msiFile
+                                                            : installer.InstallerProgram,
+                        &link, &target)) {
+    addProblem(report, iniPath, line, CHECK_ERROR, "installer-outside-package",
+               "the installer: " + linkOutMessage(link, target), kLinkOutFix);
+    return;
+  }
   if (isMSIFile(ini.iniInstallerLocation)) {
     std::string why = fileProblem(*report, installer.msiFile);
     if (!why.empty()) {
@@ -66,13 +76,6 @@ void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
     return;
   }
   const std::string& program = installer.InstallerProgram;
-  std::string link, target;
-  // Not even its #! line is read.
-  if (linksOutOfPackage(*report, program, &link, &target)) {
-    addProblem(report, iniPath, line, CHECK_ERROR, "installer-outside-package",
-               "the installer: " + linkOutMessage(link, target), kLinkOutFix);
-    return;
-  }
   std::string why = programProblem(*report, program);
   if (why.empty()) return;
   const char* code = "installer-cannot-start";
