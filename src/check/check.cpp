@@ -2,44 +2,14 @@
 
 #include <algorithm>
 
+#include "checkEscape.h"
 #include "utilities.h"
 
 namespace {
 
-// Length of the valid UTF-8 sequence at `text[i]`, or 0 when the byte there
-// does not begin one.
-size_t utf8Length(const std::string& text, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char c = byte(i);
-  if (c < 0x80) return 1;
-  size_t length;
-  unsigned long code;
-  if (c >= 0xc2 && c <= 0xdf) {
-    length = 2, code = c & 0x1fU;
-  } else if (c >= 0xe0 && c <= 0xef) {
-    length = 3, code = c & 0x0fU;
-  } else if (c >= 0xf0 && c <= 0xf4) {
-    length = 4, code = c & 0x07U;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xc0U) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3fU);
-  }
-  // Overlong forms, surrogates and code points past Unicode are invalid.
-  if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-      (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) {
-    return 0;
-  }
-  return length;
-}
-
-// `text` in double quotes, with quotes, backslashes, control bytes and each
-// byte of invalid UTF-8 escaped: as JSON wants it (\n, \t, \r, \u00XX), or
-// for the text output as \xNN.
-std::string quoted(const std::string& text, bool json) {
+// `text` as a JSON string literal: quotes, backslashes, control bytes and
+// each byte of invalid UTF-8 escaped (\n, \t, \r, \u00XX).
+std::string quoted(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -47,14 +17,14 @@ std::string quoted(const std::string& text, bool json) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (json && c == '\n') {
+    } else if (c == '\n') {
       out += "\\n";
-    } else if (json && c == '\t') {
+    } else if (c == '\t') {
       out += "\\t";
-    } else if (json && c == '\r') {
+    } else if (c == '\r') {
       out += "\\r";
-    } else if (length == 0 || c < 0x20 || (!json && c == 0x7f)) {
-      out += formatText(json ? "\\u%04x" : "\\x%02x", c);
+    } else if (length == 0 || c < 0x20) {
+      out += formatText("\\u%04x", c);
       length = 1;
     } else {
       out.append(text, i, length);
@@ -113,9 +83,9 @@ std::string plural(int count, const char* word) {
   return formatText("%d %s%s", count, word, count == 1 ? "" : "s");
 }
 
-std::string shown(const std::string& text) { return quoted(text, false); }
+std::string shown(const std::string& text) { return "\"" + escapedText(text, '"') + "\""; }
 
-std::string jsonString(const std::string& bytes) { return quoted(bytes, true); }
+std::string jsonString(const std::string& bytes) { return quoted(bytes); }
 
 std::string nearestText(const std::string& text,
                         const std::vector<std::string>& known) {

@@ -108,9 +108,9 @@ int countProblems(const CheckReport& report, CheckSeverity severity);
 
 // "1 error", "2 errors".
 std::string plural(int count, const char* word);
-// `text` in double quotes for people: quotes, backslashes, control bytes
-// and each byte of invalid UTF-8 escaped (\xNN), so that blanks, carriage
-// returns and quote characters inside a value stay visible.
+// `text` in double quotes for people, escaped as escapedText does and the
+// quote too, so that blanks, carriage returns and quote characters inside a
+// value stay visible.
 std::string shown(const std::string& text);
 // A JSON string literal. Invalid UTF-8 bytes become \u0080..\u00ff, one per
 // byte; valid characters are never escaped above U+007F, so such an escape

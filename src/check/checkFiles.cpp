@@ -6,15 +6,36 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "commands.h"
+#include "files.h"
 #include "utilities.h"
 
 namespace {
 
 const char kNotExecutable[] = "not executable";
+
+std::string realPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  std::string out = real ? real : "";
+  free(real);
+  return out;
+}
+
+bool isInside(const std::string& path, const std::string& dir) {
+  return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+                         (dir == "/" || path[dir.size()] == '/'));
+}
+
+std::string linkTarget(const std::string& link) {
+  char buffer[PATH_MAX];
+  ssize_t got = readlink(link.c_str(), buffer, sizeof buffer);
+  return got < 0 ? std::string() : std::string(buffer, static_cast<size_t>(got));
+}
 
 void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
   const IniSettings& ini = report->ini;
@@ -29,6 +50,16 @@ void checkInstaller(const KeyLines& keyLine, CheckReport* report) {
   }
   InstallerCommand installer;
   createAgtInstallerArgList(report->info, ini, report->cmd, report->settings, &installer);
+  std::string link, target;
+  // Not even its #! line is read.
+  if (linksOutOfPackage(*report,
+                        isMSIFile(ini.iniInstallerLocation) ? installer.msiFile
+                                                            : installer.InstallerProgram,
+                        &link, &target)) {
+    addProblem(report, iniPath, line, CHECK_ERROR, "installer-outside-package",
+               "the installer: " + linkOutMessage(link, target), kLinkOutFix);
+    return;
+  }
   if (isMSIFile(ini.iniInstallerLocation)) {
     std::string why = fileProblem(*report, installer.msiFile);
     if (!why.empty()) {
@@ -98,6 +129,68 @@ std::vector<std::string> otherIniNames(const CheckReport& report,
 
 }  // namespace
 
+const char kLinkOutFix[] =
+    "put the file itself into the package directory (a link may point inside it)";
+
+bool linksOutOfPackage(const CheckReport& report, const std::string& path, std::string* link,
+                       std::string* target) {
+  const std::string& dir = report.info.launcherDir;
+  std::string packageDir = realPath(dir);
+  if (packageDir.empty() || path.compare(0, dir.size(), dir) != 0) return false;
+  std::string at = dir;
+  size_t from = dir.size();
+  while (from < path.size()) {
+    size_t end = path.find('/', from);
+    if (end == std::string::npos) end = path.size();
+    std::string name = path.substr(from, end - from);
+    from = end + 1;
+    if (name.empty() || name == ".") continue;
+    at += (at.back() == '/' ? "" : "/") + name;
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0) return false;
+    if (!S_ISLNK(st.st_mode)) continue;
+    std::string points = linkTarget(at);
+    std::string resolved = realPath(at);
+    // A link that leads nowhere leads out when it names an absolute path
+    // out of the package.
+    if (resolved.empty()) resolved = !points.empty() && points[0] == '/' ? points : packageDir;
+    if (!isInside(resolved, packageDir)) {
+      *link = at;
+      *target = points;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string linkOutMessage(const std::string& link, const std::string& target) {
+  return link + " is a symbolic link leading out of the package directory, to " + target +
+         ": a package ships the link, not the file, so launcher-check neither reads nor "
+         "shows it";
+}
+
+FILE* openPackageIni(const CheckReport& report, std::string* link, std::string* target) {
+  if (linksOutOfPackage(report, report.iniPath, link, target)) return nullptr;
+  FILE* file = openRegularFile(report.iniPath);
+  if (!file) return nullptr;
+  // The file opened is the one to judge: a link swapped in since the look
+  // is caught here, before a byte is read.
+  std::string opened = linkTarget("/proc/self/fd/" + std::to_string(fileno(file)));
+  std::string packageDir = realPath(report.info.launcherDir);
+  if (!opened.empty() && !packageDir.empty() && !isInside(opened, packageDir)) {
+    fclose(file);
+    *link = report.iniPath;
+    *target = opened;
+    return nullptr;
+  }
+  return file;
+}
+
+void checkIniLinkedOut(const std::string& link, const std::string& target, CheckReport* report) {
+  addProblem(report, report->iniPath, 0, CHECK_ERROR, "ini-outside-package",
+             "the INI file: " + linkOutMessage(link, target), kLinkOutFix);
+}
+
 std::string fileProblem(const CheckReport& report, const std::string& path) {
   return readProblem(report.identity, path);
 }
@@ -113,7 +206,7 @@ std::string programProblem(const CheckReport& report, const std::string& path) {
 std::string startFix(const std::string& path, const std::string& why) {
   if (why == kNotExecutable) return "chmod 755 " + path;
   if (why.find("carriage return") != std::string::npos) {
-    return "save " + path + " with \\n line ends (sed -i 's/\\r$//' " + path + ")";
+    return "save " + path + " with LF line ends (sed -i 's/[[:cntrl:]]*$//' " + path + ")";
   }
   if (why.find("interpreter") != std::string::npos) {
     return "name an interpreter that exists on the users' machines in the #! line "

@@ -193,7 +193,7 @@ bool checkByteOrderMark(const IniLine& line, CheckReport* report) {
              "the file begins with a byte-order mark (the invisible bytes EF BB "
              "BF), which the launcher reads as part of the first line" +
                  (effect.empty() ? std::string() : ": " + effect),
-             "save the file without a byte-order mark (sed -i '1s/^\\xEF\\xBB\\xBF//' FILE)");
+             "save the file without a byte-order mark (tail -c +4 FILE >FILE.new && mv FILE.new FILE)");
   return true;
 }
 
@@ -261,7 +261,7 @@ KeyLines checkIniLines(const IniAnalysis& analysis, CheckReport* report) {
                plural(crlfLines, "line") +
                    " end with CR LF: no section header is recognised and "
                    "no value is read from them",
-               "save the file with \\n line ends (sed -i 's/\\r$//' FILE)");
+               "save the file with LF line ends (sed -i 's/[[:cntrl:]]*$//' FILE)");
   }
   return keyLine;
 }

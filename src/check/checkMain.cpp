@@ -137,43 +137,44 @@ int launcherCheckMain(int argc, char** argv) {
     if (!chosenIdentity(options, root, &reports[row].identity, &err)) {
       return usageMistake(err);
     }
-    reports[row].clean = options.matrix ? row % 2 == 1 : options.clean;
+    // A trial starts from a clean machine: so does the prediction it is
+    // held against.
+    reports[row].clean = options.matrix ? row % 2 == 1 : options.clean || options.trial;
   }
   for (CheckReport& report : reports) {
     checkPackage(argv[i], std::vector<std::string>(argv + i + 1, argv + argc), &report);
   }
-  std::string out = options.json       ? formatCheckJson(reports, options.strict)
-                    : options.matrix ? formatMatrixText(reports, options.strict)
-                                     : formatCheckText(reports[0]);
+  std::string out;
+  if (!options.json) {
+    out = options.matrix ? formatMatrixText(reports, options.strict) : formatCheckText(reports[0]);
+  }
+  // One verdict for the command: the exit status, and the JSON's too.
   int verdict = checkVerdict(reports, options.strict);
+  std::vector<TrialReport> trials;
   if (options.trial) {
-    int trialVerdict = 0;
-    std::vector<TrialReport> trials;
     // The dry run's report comes first: a trial takes a while.
-    if (!options.json) {
-      fwrite(out.data(), 1, out.size(), stdout);
-      fflush(stdout);
-      out.clear();
-    }
-    for (const CheckReport& report : reports) {
+    fwrite(out.data(), 1, out.size(), stdout);
+    fflush(stdout);
+    out.clear();
+    for (size_t row = 0; row < reports.size(); ++row) {
       // The matrix's rows on a clean machine are the trials.
-      if (options.matrix && !report.clean) continue;
+      if (options.matrix && !reports[row].clean) continue;
       trials.emplace_back();
-      trialVerdict = std::max(trialVerdict, runTrial(options.trialOptions, report.identity,
-                                                     report, &trials.back()));
+      runTrial(options.trialOptions, reports[row].identity, reports[row], &trials.back());
+      trials.back().row = static_cast<unsigned>(row + 1);
     }
-    // What really happened outweighs the prediction: a clean machine and a
-    // home directory of its own may well let a run succeed that the dry
-    // run, for this machine, says fails. --strict keeps the dry run's word.
-    verdict = trialVerdict == 2 || !options.strict ? trialVerdict
-                                                   : std::max(verdict, trialVerdict);
-    if (options.json) {
+    verdict = trialVerdict(reports, &trials, options.strict);
+    if (!options.json) {
+      out = formatTrialText(trials) + formatVerdictText(reports, trials, options.strict, verdict);
+    }
+  }
+  if (options.json) {
+    out = formatCheckJson(reports, options.strict, verdict);
+    if (options.trial) {
       // The trials are one more member of the same document.
       out.erase(out.rfind('}'));
       while (!out.empty() && out.back() == '\n') out.pop_back();
       out += ",\n  \"trials\": " + formatTrialJson(trials) + "\n}\n";
-    } else {
-      out = formatTrialText(trials);
     }
   }
   fwrite(out.data(), 1, out.size(), stdout);

@@ -1,5 +1,6 @@
 #include "checkOutput.h"
 
+#include "checkEscape.h"
 #include "checkRun.h"
 #include "launcherVersion.h"
 #include "utilities.h"
@@ -124,14 +125,14 @@ std::string machineText(const CheckReport& report) {
 
 std::string asText(const CheckReport& report) {
   const CheckIdentity& id = report.identity;
-  return identityText(id) + ", " +
-         (id.hasHome ? "HOME=" + id.home : std::string("no HOME")) + "; " +
-         machineText(report);
+  return escapedText(identityText(id) + ", " +
+                     (id.hasHome ? "HOME=" + id.home : std::string("no HOME"))) +
+         "; " + machineText(report);
 }
 
 void appendProblem(std::string* out, const CheckProblem& p, const std::string& rows) {
-  *out += "  " + rows + problemLocation(p) + ": " + severityName(p.severity) + ": " +
-          p.message + "\n      instead: " + p.fix + "\n";
+  *out += "  " + rows + escapedText(problemLocation(p)) + ": " + severityName(p.severity) +
+          ": " + escapedText(p.message) + "\n      instead: " + escapedText(p.fix) + "\n";
 }
 
 // The end in a few words, for one cell of the table.
@@ -150,14 +151,14 @@ std::string shortEnd(const CheckReport& report) {
     if (p.severity == CHECK_ERROR) errors += (errors.empty() ? "" : ", ") + p.code;
   }
   if (!errors.empty()) return "cannot work as written: " + errors;
-  if (report.agentKnown) return "the agent " + report.agent.refVersion + " starts";
+  if (report.agentKnown) return "the agent " + escapedText(report.agent.refVersion) + " starts";
   if (report.installerRuns) return "the installer runs, then the agent starts";
   return "see the report";
 }
 
 std::string header(const CheckReport& report) {
   std::string out = "launcher-check " LAUNCHER_VERSION "\n";
-  out += "Launcher: " + report.info.launcherFullPath + "\n";
+  out += "Launcher: " + escapedText(report.info.launcherFullPath) + "\n";
   std::string options;
   for (const std::string& arg : report.launcherArgs) options += " " + shown(arg);
   out += "Options:" + (options.empty() ? std::string(" (none)") : options) + "\n";
@@ -183,26 +184,26 @@ std::string formatCheckText(const CheckReport& report) {
   for (const CheckProblem& p : report.problems) appendProblem(&out, p, "");
 
   out += "\nWhat a run would do here\n";
-  out += "  Launcher directory: " + report.info.launcherDir + "\n";
-  out += "  INI file: " + report.iniPath + (report.iniRead ? "" : " (cannot be read)") + "\n";
+  out += "  Launcher directory: " + escapedText(report.info.launcherDir) + "\n";
+  out += "  INI file: " + escapedText(report.iniPath) + (report.iniRead ? "" : " (cannot be read)") + "\n";
   if (!report.effective.empty()) out += "  Effective settings:\n";
   for (const CheckSetting& s : report.effective) {
-    out += formatText("    %-26s ", s.name.c_str()) + (!s.plain ? shown(s.value) : s.value.empty() ? "none" : s.value) +
+    out += formatText("    %-26s ", s.name.c_str()) + (!s.plain ? shown(s.value) : s.value.empty() ? "none" : escapedText(s.value)) +
            "  (" + s.source + ")\n";
   }
   if (!report.looks.empty()) out += "  Looking for the agent:\n";
   for (const CheckLook& look : report.looks) {
-    out += "    " + look.what + (look.path.empty() ? "" : ": " + look.path) + "\n";
+    out += "    " + escapedText(look.what + (look.path.empty() ? "" : ": " + look.path)) + "\n";
     out += look.found ? "      found " + shown(look.value) + "\n"
-                      : "      nothing: " + look.why + "\n";
+                      : "      nothing: " + escapedText(look.why) + "\n";
   }
   if (report.iniRead && !report.help) {
     out += "  Agent: " +
            (report.agent.refVersion.empty() ? std::string("not found")
-                                            : "version " + report.agent.refVersion) +
+                                            : "version " + escapedText(report.agent.refVersion)) +
            "; required " +
            (report.ini.iniManagerVersion.empty() ? std::string("any")
-                                                 : report.ini.iniManagerVersion) +
+                                                 : escapedText(report.ini.iniManagerVersion)) +
            ": " + (report.sufficient ? "sufficient" : "not sufficient") + "\n";
   }
   if (report.installerRuns) {
@@ -211,7 +212,7 @@ std::string formatCheckText(const CheckReport& report) {
     out += "    with these variables added to its environment:\n";
     for (const std::string& variable : report.installer.installerEnv) {
       size_t equals = variable.find('=');
-      out += "      " + variable.substr(0, equals) + " = " +
+      out += "      " + escapedText(variable.substr(0, equals)) + " = " +
              shown(variable.substr(equals + 1)) + "\n";
     }
   }
@@ -230,14 +231,11 @@ std::string formatCheckText(const CheckReport& report) {
   if (!report.contract.empty()) {
     out += "  After the installer ends with 0, the launcher looks again and needs:\n";
     for (const CheckExpectation& e : report.contract) {
-      out += "    " + e.path + "\n        " + e.holds + "\n";
+      out += "    " + escapedText(e.path) + "\n        " + escapedText(e.holds) + "\n";
     }
   }
-  std::string end = report.endText;
-  for (size_t at = 0; (at = end.find('\n', at)) != std::string::npos; at += 8) {
-    end.insert(at + 1, "       ");
-  }
-  out += "  End: " + end + "\n";
+  // The end's own lines, each escaped, under one another.
+  out += "  End: " + escapedLines(report.endText, "       ").substr(7);
   return out;
 }
 
@@ -248,7 +246,7 @@ std::string formatMatrixText(const std::vector<CheckReport>& rows, bool strict) 
   for (size_t i = 0; i < rows.size(); ++i) {
     const CheckReport& row = rows[i];
     bool works = checkVerdict({row}, strict) == 0;
-    out += formatText("%zu  %-28s %-8s %-8s %s\n", i + 1, identityText(row.identity).c_str(),
+    out += formatText("%zu  %-28s %-8s %-8s %s\n", i + 1, escapedText(identityText(row.identity)).c_str(),
                       row.clean ? "clean" : "here", works ? "works" : "FAILS",
                       shortEnd(row).c_str());
   }
@@ -285,7 +283,8 @@ std::string formatMatrixText(const std::vector<CheckReport>& rows, bool strict) 
   return out;
 }
 
-std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict) {
+std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict,
+                            int exitStatus) {
   if (reports.empty()) return std::string();
   const CheckReport& report = reports[0];
   std::string out = "{\n";
@@ -297,7 +296,7 @@ std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict
   out += "  \"iniFile\": " + jsonString(report.iniPath) + ",\n";
   out += "  \"iniRead\": " + jsonBool(report.iniRead) + ",\n";
   out += "  \"strict\": " + jsonBool(strict) + ",\n";
-  out += "  \"exitStatus\": " + std::to_string(checkVerdict(reports, strict)) + ",\n";
+  out += "  \"exitStatus\": " + std::to_string(exitStatus) + ",\n";
   out += jsonReportBody(report);
   if (reports.size() > 1) {
     out += ",\n  \"matrix\": [";

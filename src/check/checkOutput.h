@@ -17,7 +17,9 @@ std::string formatCheckText(const CheckReport& report);
 // their problems, each once.
 std::string formatMatrixText(const std::vector<CheckReport>& rows, bool strict);
 // One document: the first report at the top level, and with several, every
-// one of them under "matrix".
-std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict);
+// one of them under "matrix". `exitStatus` is the command's verdict, which
+// a trial may have decided.
+std::string formatCheckJson(const std::vector<CheckReport>& reports, bool strict,
+                            int exitStatus);
 
 #endif  // LAUNCHER_CHECKOUTPUT_H_

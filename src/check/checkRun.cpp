@@ -336,6 +336,14 @@ void decideRun(const KeyLines& keyLine, CheckReport* report) {
          "put the installer there, or correct LOCATION");
     return;
   }
+  std::string link, target;
+  if (linksOutOfPackage(*report, image, &link, &target)) {
+    fail(report, -1,
+         "the installer " + link + " leads out of the package, to " + target +
+             ": what it starts is not part of the package",
+         kLinkOutFix);
+    return;
+  }
   std::string why = isMsi ? std::string() : programProblem(*report, image);
   if (!why.empty()) {
     fail(report, 255,
@@ -422,11 +430,16 @@ void checkPackage(const std::string& launcherPath,
   report->iniPath = report->info.launcherDir + report->info.launcherName + ".ini";
   IniAnalysis analysis;
   IniListener listener = iniAnalysisListener(&analysis);
-  report->iniRead = processINI(report->iniPath, &report->ini, &listener) == 1;
+  std::string link, target;
+  FILE* iniFile = openPackageIni(*report, &link, &target);
+  report->iniRead = iniFile && processINI(iniFile, &report->ini, &listener) == 1;
+  if (iniFile) fclose(iniFile);
   std::string unreadable =
       report->iniRead ? fileProblem(*report, report->iniPath) : std::string();
   if (!report->iniRead || !unreadable.empty()) {
-    if (report->iniRead) {
+    if (!link.empty()) {
+      checkIniLinkedOut(link, target, report);
+    } else if (report->iniRead) {
       checkIniUnreadable(unreadable, report);
     } else {
       checkIniMissing(report);

@@ -16,6 +16,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "checkEscape.h"
+#include "checkFiles.h"
+#include "checkOutput.h"
 #include "commands.h"
 #include "probe.h"
 #include "programFile.h"
@@ -186,7 +189,7 @@ std::string startProblem(const std::string& path) {
 
 std::string startFix(const std::string& why, const std::string& path) {
   if (why.find("carriage return") != std::string::npos) {
-    return "save " + path + " with \\n line ends (sed -i 's/\\r$//' FILE)";
+    return "save " + path + " with LF line ends (sed -i 's/[[:cntrl:]]*$//' FILE)";
   }
   if (why == "no execute permission") return "chmod 755 " + path;
   return "make " + path + " a program this user can run";
@@ -291,6 +294,14 @@ int installStep(void* context, const std::string&, int out) {
   const std::string& image = isMSIFile(check.ini.iniInstallerLocation)
                                  ? installer.msiFile
                                  : installer.InstallerProgram;
+  std::string link, target;
+  if (linksOutOfPackage(check, image, &link, &target)) {
+    // What it points to is not the package's: it neither runs nor is read.
+    put(&text, "installer", "outside");
+    put(&text, "why", linkOutMessage(link, target));
+    finish(out, &text);
+    return 0;
+  }
   if (!isFileExist(image)) {
     put(&text, "installer", "missing");
     put(&text, "why", startProblem(image));
@@ -433,7 +444,7 @@ int probeStep(void* context, const std::string&, int out) {
   putItem(&text, "agent-directory", isDir,
           agent.refLocation + (isDir ? " is a directory" : " is no directory" + crNote),
           crNote.empty() ? "location=<the directory the installer put the agent in>"
-                         : "write the location file with \\n line ends");
+                         : "write the location file with LF line ends");
   bool hasData = !trace.appDataDir.empty();
   putItem(&text, "config", hasData,
           trace.configFile + ": " +
@@ -520,6 +531,11 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
                    ? "let every user reach the package (chmod -R a+rX on its directory "
                      "and on the directories above it)"
                    : "put the installer there, or correct LOCATION";
+    return item;
+  }
+  if (kind == "outside") {
+    item.detail = "the installer: " + field(fields, "why");
+    item.fix = kLinkOutFix;
     return item;
   }
   if (kind != "ran") {
@@ -740,20 +756,8 @@ const TrialItem* findItem(const TrialReport& report, const char* code) {
   return nullptr;
 }
 
-std::string indented(const std::string& text, const char* prefix) {
-  std::string out;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    out += prefix + text.substr(at, end - at) + "\n";
-    at = end + 1;
-  }
-  return out;
-}
-
 std::string who(const TrialReport& report) {
-  return formatText("%s (uid %u)", report.user.c_str(), report.uid);
+  return formatText("%s (uid %u)", escapedText(report.user).c_str(), report.uid);
 }
 
 std::string matrixLine(const std::string& label, const std::vector<std::string>& cells) {
@@ -769,44 +773,46 @@ std::string changeLine(const SandboxChange& change) {
                      : change.type == 'l' ? "link"
                      : change.change == '-' ? ""
                                             : formatText("%lld bytes", change.size);
-  return formatText("    %-8s %s%s%s\n", what, change.path.c_str(), size.empty() ? "" : "  ",
+  return formatText("    %-8s %s%s%s\n", what, escapedText(change.path).c_str(),
+                    size.empty() ? "" : "  ",
                     size.c_str());
 }
 
 std::string trialText(const TrialReport& report) {
   std::string out = "\nTrial as " + who(report) + " on a throwaway copy of this machine\n";
-  if (report.verdict == 2) return out + "  Cannot run: " + report.why + "\n";
-  out += "  Home directory: " + report.home +
+  if (report.verdict == 2) return out + "  Cannot run: " + escapedText(report.why) + "\n";
+  out += "  Home directory: " + escapedText(report.home) +
          (report.homeOnMachine ? " (empty, thrown away)\n"
                                : " (empty, thrown away; this machine has no such directory)\n");
   for (const std::string& hidden : report.hidden) {
-    out += "  Removed first, for a clean machine: " + hidden + "\n";
+    out += "  Removed first, for a clean machine: " + escapedText(hidden) + "\n";
   }
   for (const std::string& path : report.readOnly) {
-    out += "  Read-only in the copy (writes there fail, unlike on this machine): " + path + "\n";
+    out += "  Read-only in the copy (writes there fail, unlike on this machine): " +
+           escapedText(path) + "\n";
   }
   if (!report.installerArgv.empty()) {
     out += "  The installer ran:\n";
     for (size_t i = 0; i < report.installerArgv.size(); ++i) {
-      out += formatText("      argv[%zu] = ", i) + jsonString(report.installerArgv[i]) + "\n";
+      out += formatText("      argv[%zu] = ", i) + shown(report.installerArgv[i]) + "\n";
     }
   }
   if (!report.installerOutput.empty()) {
-    out += "    its output (first lines):\n" + indented(report.installerOutput, "      | ");
+    out += "    its output (first lines):\n" + escapedLines(report.installerOutput, "      | ");
   }
   out += "  Contract:\n";
   for (const TrialItem& item : report.items) {
     out += std::string("    ") + (item.holds ? "ok    " : "FAILS ") + item.code + ": " +
-           item.detail + "\n";
-    if (!item.holds) out += "          fix: " + item.fix + "\n";
+           escapedText(item.detail) + "\n";
+    if (!item.holds) out += "          fix: " + escapedText(item.fix) + "\n";
   }
   if (report.agentStarted) {
     out += "  The agent ran:\n";
     for (size_t i = 0; i < report.agentArgv.size(); ++i) {
-      out += formatText("      argv[%zu] = ", i) + jsonString(report.agentArgv[i]) + "\n";
+      out += formatText("      argv[%zu] = ", i) + shown(report.agentArgv[i]) + "\n";
     }
     if (!report.agentOutput.empty()) {
-      out += "    its output (first lines):\n" + indented(report.agentOutput, "      | ");
+      out += "    its output (first lines):\n" + escapedLines(report.agentOutput, "      | ");
     }
   }
   // Without a readable INI file nothing ran.
@@ -818,6 +824,22 @@ std::string trialText(const TrialReport& report) {
   return out;
 }
 
+// The trial that ran `row`, else trials.size().
+size_t trialOfRow(const std::vector<TrialReport>& trials, size_t row) {
+  size_t i = 0;
+  while (i < trials.size() && trials[i].row != row) ++i;
+  return i;
+}
+
+// What decides a row: its trial, when one ran it; with --strict a warning
+// fails it either way.
+int rowVerdict(const CheckReport& row, const TrialReport* trial, bool strict) {
+  int predicted = checkVerdict({row}, strict);
+  if (!trial) return predicted;
+  bool warned = strict && countProblems(row, CHECK_WARNING) > 0;
+  return trial->verdict == 0 && warned ? 1 : trial->verdict;
+}
+
 std::string jsonList(const std::vector<std::string>& list) {
   std::string out = "[";
   for (size_t i = 0; i < list.size(); ++i) out += (i ? ", " : "") + jsonString(list[i]);
@@ -825,7 +847,10 @@ std::string jsonList(const std::vector<std::string>& list) {
 }
 
 std::string trialJson(const TrialReport& r) {
-  std::string out = "\n    {\"user\": " + jsonString(r.user) + ", \"uid\": " +
+  std::string out = "\n    {\"row\": " + std::to_string(r.row) +
+                    ", \"predicted\": " + (r.predictedFails ? "\"fails\"" : "\"works\"") +
+                    ", \"contradicted\": " + (r.contradicted ? "true" : "false") +
+                    ",\n     \"user\": " + jsonString(r.user) + ", \"uid\": " +
                     std::to_string(r.uid) + ", \"home\": " + jsonString(r.home) +
                     ", \"homeOnMachine\": " + (r.homeOnMachine ? "true" : "false") +
                     ", \"verdict\": " + std::to_string(r.verdict) + ", \"why\": " +
@@ -884,6 +909,58 @@ std::string formatTrialText(const std::vector<TrialReport>& trials) {
     out += matrixLine(std::string("  ") + code, cells);
   }
   return out + matrixLine("  verdict", verdicts);
+}
+
+int trialVerdict(const std::vector<CheckReport>& rows, std::vector<TrialReport>* trials,
+                 bool strict) {
+  int verdict = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    size_t at = trialOfRow(*trials, i + 1);
+    TrialReport* trial = at < trials->size() ? &(*trials)[at] : nullptr;
+    if (trial) {
+      // The prediction is the dry run's errors; --strict's warnings are
+      // risks a trial cannot contradict. A run the dry run calls working
+      // still rests on the installer and the agent doing their part, so
+      // only a failure the trial does not see is the tool's fault.
+      trial->predictedFails = countProblems(rows[i], CHECK_ERROR) > 0;
+      trial->contradicted = trial->predictedFails && trial->verdict == 0;
+    }
+    verdict = std::max(verdict, rowVerdict(rows[i], trial, strict));
+  }
+  return verdict;
+}
+
+std::string formatVerdictText(const std::vector<CheckReport>& rows,
+                              const std::vector<TrialReport>& trials, bool strict,
+                              int verdict) {
+  std::string out = "\nVerdict (a trial decides the row it ran, the dry run the others):\n";
+  out += formatText("   %-28s %-8s %-10s %-10s %s\n", "As", "Machine", "Predicted", "Trial",
+                    "Verdict");
+  bool contradicted = false;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    size_t at = trialOfRow(trials, i + 1);
+    const TrialReport* trial = at < trials.size() ? &trials[at] : nullptr;
+    int predicted = checkVerdict({rows[i]}, strict);
+    std::string tried = !trial ? "-" : trial->verdict == 0 ? "works"
+                                   : trial->verdict == 1   ? "fails"
+                                                           : "cannot run";
+    int row = rowVerdict(rows[i], trial, strict);
+    std::string line = formatText(
+        "%zu  %-28s %-8s %-10s %-10s %s", i + 1,
+        escapedText(identityText(rows[i].identity)).c_str(), rows[i].clean ? "clean" : "here",
+        predicted == 0 ? "works" : "fails", tried.c_str(),
+        row == 0 ? "works" : row == 1 ? "FAILS" : "no trial");
+    if (trial && trial->contradicted) {
+      contradicted = true;
+      line += "  (predicted: fails; trial: works)";
+    }
+    out += line + "\n";
+  }
+  if (contradicted) {
+    out += "The dry run's prediction and the trial disagree: that is a fault of launcher-check.\n"
+           "Please report it, with the package; the trial's word counts.\n";
+  }
+  return out + formatText("Exit status: %d\n", verdict);
 }
 
 std::string formatTrialJson(const std::vector<TrialReport>& trials) {

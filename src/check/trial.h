@@ -54,6 +54,13 @@ struct TrialReport {
   std::string agentOutput;  // its first lines
 
   std::vector<SandboxChange> changes;  // by the installer
+
+  // The dry run's row this trial ran (from 1); set by trialVerdict: whether
+  // the dry run predicted an error there, and whether the trial saw that
+  // row work all the same (a fault of the tool).
+  unsigned row = 0;
+  bool predictedFails = false;
+  bool contradicted = false;
 };
 
 // Runs the trial for the package `check` describes, as `who`, with
@@ -62,8 +69,19 @@ struct TrialReport {
 int runTrial(const TrialOptions& options, const CheckIdentity& who,
              const CheckReport& check, TrialReport* report);
 
+// The command's one verdict with --trial: a trial decides the row it ran
+// (its `row`), the dry run the rows no trial ran; with `strict`, a warning
+// of the dry run fails its row either way. 2 when a trial could not run.
+// Marks each trial whose row the dry run predicted otherwise.
+int trialVerdict(const std::vector<CheckReport>& rows, std::vector<TrialReport>* trials,
+                 bool strict);
+
 // launcher-check's trial output.
 std::string formatTrialText(const std::vector<TrialReport>& trials);
+// The rows with the dry run's prediction and the trial side by side, a
+// contradiction called one, and the exit status.
+std::string formatVerdictText(const std::vector<CheckReport>& rows,
+                              const std::vector<TrialReport>& trials, bool strict, int verdict);
 std::string formatTrialJson(const std::vector<TrialReport>& trials);
 
 #endif  // LAUNCHER_TRIAL_H_

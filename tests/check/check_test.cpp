@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
     ProblemCase{"launcher-not-executable", kG, LAUNCHER_0644,
                 "PKG/setup: error: the launcher PKG/setup: not executable", "chmod 755", 1},
     ProblemCase{"crlf", replaced(replaced(kG, "]\n", "]\r\n"), "0\n", "0\r\n"), NONE,
-                "PKG/setup.ini:1: error: 2 lines end with CR LF", "save the file with \\n", 1},
+                "PKG/setup.ini:1: error: 2 lines end with CR LF", "save the file with LF line ends", 1},
     ProblemCase{"text-before-section", "VERSION=2.0\n" + kG, NONE,
                 "PKG/setup.ini:1: warning: text before the first section", "put it under", 0},
     ProblemCase{"unknown-section", kG + "[installer]\nARG=x\n", NONE,
@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
                 "digits: the launcher compares agents with 0.3.0, not 2.3.0", "VERSION=2.3.0", 1},
     ProblemCase{"installer-crlf", kG, INSTALLER_CRLF,
                 "PKG/setup.ini:2: error: the installer PKG//installer/install: the #! line ends "
-                "with a carriage return", "save PKG//installer/install with \\n line ends", 1},
+                "with a carriage return", "save PKG//installer/install with LF line ends", 1},
     ProblemCase{"installer-no-interpreter", kG, INSTALLER_NO_INTERPRETER,
                 "PKG/setup.ini:2: error: the installer PKG//installer/install: interpreter "
                 "\"/nonexistent/sh\" not found", "name an interpreter", 1},
@@ -512,6 +512,127 @@ INSTANTIATE_TEST_SUITE_P(Packages, MatrixTest, ::testing::Values(
     // A relative key is read in the package directory in admin mode.
     MatrixCase{"onlyUser", ".qv/agent.key", "$HOME/.qv/agent.key", "$HOME/qv-agent",
                false, true}));
+
+// ---------------------------------------------------------------------------
+// One verdict per command, package bytes never raw on the terminal, and
+// package files that are links out of the package
+
+class VerdictTest : public CheckTest {
+ protected:
+  void SetUp() override {
+    CheckTest::SetUp();
+    // Trials need a scratch directory the ordinary user may use too.
+    chmod(root.c_str(), 0755);
+    std::string scratch = root + "/tmp";
+    mkdirs(scratch);
+    chmod(scratch.c_str(), 01777);
+    setEnv("TMPDIR", scratch);
+    userHome = root + "/user";
+    mkdirs(userHome);
+    ASSERT_EQ(0, chown(userHome.c_str(), 65534, 65534));
+  }
+  // Works for root and for a user with a home; SILENT=1 is a warning.
+  void writePackage(const std::string& installer) {
+    write(iniPath(), "[INSTALLER]\nLOCATION=install\n[MANAGER]\nLOCATION_KEY=.qv/agent.key\n"
+                     "VERSION=1.0.0\nLAUNCHER=agent\n[COMMON]\nISADMIN=false\nSILENT=1\n");
+    write(pkgDir + "/install", installer);
+    chmod((pkgDir + "/install").c_str(), 0755);
+  }
+  std::string userHome;
+};
+
+struct VerdictCase {
+  const char* options;  // USER_HOME: the ordinary user's home
+  bool installerFails;  // exits 3
+  int status;
+  bool contradicted;
+};
+
+TEST_F(VerdictTest, JsonExitStatusIsTheExitStatusInEveryMode) {
+  const VerdictCase cases[] = {
+      {"", false, 0, false},
+      {"--strict", false, 1, false},
+      {"--as-root", false, 0, false},
+      {"--as-user=65534 --home USER_HOME", false, 0, false},
+      {"--matrix --as-user=65534 --home USER_HOME", false, 0, false},
+      {"--trial --as-root", false, 0, false},
+      {"--trial --strict --as-root", false, 1, false},
+      {"--trial --as-root", true, 1, false},
+      {"--trial --matrix --as-user=65534 --home USER_HOME", false, 0, false},
+      // The dry run sees no home, the trial makes one: the trial decides.
+      {"--trial --as-user=65534 --home /nonexistent", false, 0, true},
+  };
+  for (const VerdictCase& c : cases) {
+    writePackage(c.installerFails ? "#!/bin/sh\nexit 3\n"
+                                  : shellInstaller("$HOME/.qv/agent.key", "$HOME/qv-agent"));
+    std::string options = replaced(c.options, "USER_HOME", userHome);
+    Result text = check({}, options);
+    Result json = check({}, "--json " + options);
+    EXPECT_EQ(c.status, text.status) << options << "\n" << text.out;
+    EXPECT_EQ(c.status, json.status) << options;
+    EXPECT_NE(std::string::npos,
+              json.out.find("\"exitStatus\": " + std::to_string(c.status) + ",")) << options;
+    EXPECT_EQ(c.contradicted,
+              text.out.find("(predicted: fails; trial: works)") != std::string::npos)
+        << options << "\n" << text.out;
+  }
+}
+
+TEST_F(VerdictTest, NoControlByteFromThePackageReachesTheText) {
+  write(iniPath(), "[INSTALLER]\nLOCATION=install\nARG=\x1b]0;title\x07\n[MANAGER]\n"
+                   "LOCATION_KEY=.qv/agent.key\nVERSION=1.0.0\nLAUNCHER=agent\x1b[2J\xff\n"
+                   "[COMMON]\nISADMIN=false\n");
+  write(pkgDir + "/install",
+        shellInstaller("$HOME/.qv/agent.key", "$HOME/qv-agent") +
+            "printf '\\033]0;owned\\007\\033[2J\\n'\n"
+            "touch \"$HOME/caf\xc3\xa9$(printf 'x\\nVerdict: every item holds\\033[1A\\033[2K')\"\n");
+  chmod((pkgDir + "/install").c_str(), 0755);
+  for (const char* options : {"", "--trial --as-root"}) {
+    Result r = check({}, options);
+    for (char c : r.out) {
+      unsigned char byte = static_cast<unsigned char>(c);
+      ASSERT_TRUE((byte >= 0x20 && byte != 0x7f && byte != 0xff) || byte == '\n')
+          << options << ": byte " << static_cast<int>(byte) << " in\n" << r.out;
+    }
+    EXPECT_NE(std::string::npos, r.out.find("agent\\e[2J\\xff")) << r.out;
+  }
+  Result trial = check({}, "--trial --as-root");
+  EXPECT_NE(std::string::npos,
+            trial.out.find("caf\xc3\xa9x\\nVerdict: every item holds\\e[1A\\e[2K")) << trial.out;
+  EXPECT_EQ(std::string::npos, trial.out.find("\nVerdict: every")) << trial.out;
+}
+
+TEST_F(VerdictTest, PackageFilesLinkedOutOfThePackageAreNeitherReadNorRun) {
+  const std::string secret = root + "/secret";
+  write(secret, "[MANAGER]\nLAUNCHER=SECRET-LINE\n#!/bin/sh\necho SECRET-RAN\n");
+  chmod(secret.c_str(), 0755);
+  ASSERT_EQ(0, symlink(secret.c_str(), iniPath().c_str()));
+  for (const char* options : {"", "--json", "--trial --as-root"}) {
+    Result r = check({}, options);
+    EXPECT_EQ(1, r.status) << options;
+    EXPECT_EQ(std::string::npos, r.out.find("SECRET-")) << options << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(iniPath() + " is a symbolic link leading out of "
+                                            "the package directory, to " + secret))
+        << options << "\n" << r.out;
+  }
+
+  // The installer linked out is not run; a link inside the package is fine.
+  unlink(iniPath().c_str());
+  writePackage("");
+  write(pkgDir + "/package.ini", readFile(iniPath()));
+  unlink(iniPath().c_str());
+  ASSERT_EQ(0, symlink("package.ini", iniPath().c_str()));
+  unlink((pkgDir + "/install").c_str());
+  ASSERT_EQ(0, symlink(secret.c_str(), (pkgDir + "/install").c_str()));
+  for (const char* options : {"", "--trial --as-root"}) {
+    Result r = check({}, options);
+    EXPECT_EQ(1, r.status) << options;
+    EXPECT_EQ(std::string::npos, r.out.find("SECRET-")) << options << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("installer: " + pkgDir + "/install is a symbolic "
+                                            "link leading out"))
+        << options << "\n" << r.out;
+  }
+}
 
 }  // namespace
 }  // namespace e2e
