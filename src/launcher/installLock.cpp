@@ -132,11 +132,46 @@ void writeOwnPid(int fd) {
   (void)written;
 }
 
+// Opens (or creates) the lock file; -1 with *why (": reason" or " is ...",
+// to follow its path) when it cannot be, or is no file of the user's alone.
+int openLockFile(int dirFd, const std::string& name, std::string* why) {
+  int fd = openat(dirFd, name.c_str(),
+                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *why = std::string(": ") + strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  std::string problem = fstat(fd, &st) != 0 ? "cannot be examined"
+                        : !S_ISREG(st.st_mode) ? "is not a regular file"
+                        : st.st_nlink != 1 ? "has " + std::to_string(st.st_nlink) + " links"
+                                           : lockProblem(st, geteuid());
+  if (!problem.empty()) {
+    *why = " " + problem;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The name still leads to the locked file: the run before did not remove it
+// between this run's open and its lock.
+bool isStillNamed(int dirFd, const std::string& name, int fd) {
+  struct stat named, held;
+  return fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstat(fd, &held) == 0 && isSameFile(named, held);
+}
+
 }  // namespace
 
 void InstallLock::release() {
+  // Removed while still held: a run that opened it meanwhile finds, once it
+  // gets the lock, that the name no longer leads to it, and takes the one
+  // that does.
+  if (state == INSTALL_LOCK_HELD && dirFd >= 0) unlinkat(dirFd, name.c_str(), 0);
   if (fd >= 0) close(fd);
-  fd = -1;
+  if (dirFd >= 0) close(dirFd);
+  fd = dirFd = -1;
   if (state == INSTALL_LOCK_HELD) state = INSTALL_LOCK_NONE;
 }
 
@@ -145,59 +180,48 @@ void takeInstallLock(const std::string& recordPath, int limitSeconds,
   lock->release();
   lock->state = INSTALL_LOCK_FAILED;
   std::string dir;
-  int dirFd = openLockDirectory(&dir, &lock->why);
-  if (dirFd < 0) return;
-  std::string name = lockName(recordPath);
-  lock->path = dir + "/" + name;
-  int fd = openat(dirFd, name.c_str(),
-                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0600);
-  int saved = errno;
-  close(dirFd);
-  if (fd < 0) {
-    lock->why = lock->path + ": " + strerror(saved);
-    return;
-  }
-  struct stat st;
-  std::string problem = fstat(fd, &st) != 0 ? "cannot be examined"
-                        : !S_ISREG(st.st_mode) ? "is not a regular file"
-                        : st.st_nlink != 1 ? "has " + std::to_string(st.st_nlink) + " links"
-                                           : lockProblem(st, geteuid());
-  if (!problem.empty()) {
-    lock->why = lock->path + " " + problem;
-    close(fd);
-    return;
-  }
-  lock->fd = fd;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) {
+  lock->dirFd = openLockDirectory(&dir, &lock->why);
+  if (lock->dirFd < 0) return;
+  lock->name = lockName(recordPath);
+  lock->path = dir + "/" + lock->name;
+  long long start = 0;
+  long pause = 20;
+  for (;;) {
+    if (lock->fd < 0) {
+      lock->fd = openLockFile(lock->dirFd, lock->name, &lock->why);
+      if (lock->fd < 0) {
+        lock->why = lock->path + lock->why;
+        lock->release();
+        return;
+      }
+    }
+    if (flock(lock->fd, LOCK_EX | LOCK_NB) == 0) {
+      if (isStillNamed(lock->dirFd, lock->name, lock->fd)) break;
+      close(lock->fd);
+      lock->fd = -1;
+      continue;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
       lock->why = lock->path + ": " + strerror(errno);
       lock->release();
       return;
     }
-    // Polled rather than blocked on, so the wait has an end; the holder
-    // usually runs an installer for seconds to minutes.
-    lock->waited = true;
-    lock->holderPid = readHolderPid(fd);
-    if (onWait) onWait(lock->holderPid);
-    long long start = monotonicMilliseconds();
-    long pause = 20;
-    for (;;) {
-      sleepMilliseconds(pause);
-      if (pause < 250) pause *= 2;
-      lock->waitedMilliseconds = monotonicMilliseconds() - start;
-      if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        lock->why = lock->path + ": " + strerror(errno);
-        lock->release();
-        return;
-      }
-      if (lock->waitedMilliseconds >= static_cast<long long>(limitSeconds) * 1000) {
-        lock->release();
-        lock->state = INSTALL_LOCK_TIMED_OUT;
-        return;
-      }
+    if (!lock->waited) {
+      // Polled rather than blocked on, so the wait has an end; the holder
+      // usually runs an installer for seconds to minutes.
+      lock->waited = true;
+      lock->holderPid = readHolderPid(lock->fd);
+      if (onWait) onWait(lock->holderPid);
+      start = monotonicMilliseconds();
+    } else if (lock->waitedMilliseconds >= static_cast<long long>(limitSeconds) * 1000) {
+      lock->release();
+      lock->state = INSTALL_LOCK_TIMED_OUT;
+      return;
     }
+    sleepMilliseconds(pause);
+    if (pause < 250) pause *= 2;
+    lock->waitedMilliseconds = monotonicMilliseconds() - start;
   }
   lock->state = INSTALL_LOCK_HELD;
-  writeOwnPid(fd);
+  writeOwnPid(lock->fd);
 }

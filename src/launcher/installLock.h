@@ -19,7 +19,8 @@ enum InstallLockState {
 
 // Owns the lock file's descriptor: the lock ends with it, also when the
 // process dies. Close-on-exec, so neither the installer nor the agent holds
-// it.
+// it. A release removes the file, so no lock outlives the install it
+// guarded but one whose run was killed.
 class InstallLock {
  public:
   InstallLock() = default;
@@ -35,6 +36,8 @@ class InstallLock {
   long holderPid = 0;   // that run's pid, when it wrote one; else 0
   long long waitedMilliseconds = 0;
   int fd = -1;
+  int dirFd = -1;     // the directory it lies in
+  std::string name;   // its name there
 };
 
 // Takes the lock for the record at `recordPath`, waiting while another run
