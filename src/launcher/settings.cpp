@@ -145,6 +145,19 @@ bool isHelpForm(const char* arg) {
   return false;
 }
 
+struct VersionScan {
+  char** argv;
+  int found;
+};
+
+void noteVersionForm(int index, CmdArgAction action, void* context) {
+  VersionScan* scan = static_cast<VersionScan*>(context);
+  if (action != CMD_ARG_IGNORED) return;
+  for (const char* form : kVersionForms) {
+    if (strcmp(scan->argv[index], form) == 0) scan->found = 1;
+  }
+}
+
 void tell(const CmdlineListener* listener, int index, CmdArgAction action) {
   if (listener) listener->onArg(index, action, listener->context);
 }
@@ -279,19 +292,8 @@ int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd,
 int isVersionRequest(int argc, char** argv) {
   // The parser's own reading decides where an option stands: the value of
   // -input or an argument collected for the agent asks nothing.
-  struct Scan {
-    char** argv;
-    int found;
-  } scan = {argv, 0};
-  CmdlineListener listener = {
-      [](int index, CmdArgAction action, void* context) {
-        Scan* s = static_cast<Scan*>(context);
-        if (action != CMD_ARG_IGNORED) return;
-        for (const char* form : kVersionForms) {
-          if (strcmp(s->argv[index], form) == 0) s->found = 1;
-        }
-      },
-      &scan};
+  VersionScan scan{argv, 0};
+  CmdlineListener listener{noteVersionForm, &scan};
   CmdSettings scratch;
   parseCmdlineArg(argc, argv, &scratch, &listener);
   return scan.found;
