@@ -338,7 +338,7 @@ int launcherMain(int argc, char** argv, const char* version) {
   // Asking what the launcher is must never install anything: answered
   // before the INI file, the log or the agent is looked at.
   if (isVersionRequest(argc, argv)) {
-    printf("launcher %s\n", version);
+    fputs((std::string("launcher ") + version + "\n").c_str(), stdout);
     return 0;
   }
   int status = launchSequence(argc, argv);

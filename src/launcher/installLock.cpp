@@ -1,17 +1,21 @@
 #include "installLock.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "trust.h"
 #include "utilitiesLinux.h"
+
+// Every library function the launcher imports costs each run about a
+// thousand instructions at start (immediate binding), the runs that find the
+// agent too: the lock makes do with what the launcher imports already, but
+// for mkdirat and unlinkat.
 
 namespace {
 
@@ -19,15 +23,12 @@ const char kRootLockParent[] = "/run";
 const char kLockDirName[] = "launcher-locks";
 const char kHiddenLockDirName[] = ".launcher-locks";
 
-long long monotonicMilliseconds() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void sleepMilliseconds(long ms) {
+// A sleep: no signal to wait for, only the time-out.
+void pauseMilliseconds(long ms) {
+  sigset_t none;
+  sigemptyset(&none);
   struct timespec ts = {static_cast<time_t>(ms / 1000), (ms % 1000) * 1000000};
-  nanosleep(&ts, nullptr);
+  sigtimedwait(&none, nullptr, &ts);
 }
 
 // FNV-1a: the name only has to differ between records, not resist anyone;
@@ -38,8 +39,10 @@ std::string lockName(const std::string& recordPath) {
     hash ^= c;
     hash *= 1099511628211ULL;
   }
-  char name[40];
-  snprintf(name, sizeof name, "install-%016llx.lock", hash);
+  std::string name = "install-0000000000000000.lock";
+  for (int i = 0; i < 16; ++i) {
+    name[8 + static_cast<size_t>(i)] = "0123456789abcdef"[(hash >> (60 - 4 * i)) & 0xf];
+  }
   return name;
 }
 
@@ -68,7 +71,7 @@ int openLockDirectory(std::string* shown, std::string* why) {
     // definition wants it: theirs and closed to everyone else.
     const char* runtime = getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/') {
-      baseFd = open(runtime, O_PATH | O_DIRECTORY | O_CLOEXEC);
+      baseFd = openat(AT_FDCWD, runtime, O_PATH | O_DIRECTORY | O_CLOEXEC);
       struct stat st;
       if (baseFd >= 0 && (fstat(baseFd, &st) != 0 || !lockProblem(st, euid).empty())) {
         close(baseFd);
@@ -82,7 +85,7 @@ int openLockDirectory(std::string* shown, std::string* why) {
         return -1;
       }
       name = kHiddenLockDirName;
-      baseFd = open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      baseFd = openat(AT_FDCWD, base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
       if (baseFd < 0) {
         *why = base + ": " + strerror(errno);
         return -1;
@@ -112,26 +115,6 @@ int openLockDirectory(std::string* shown, std::string* why) {
   return dirFd;
 }
 
-// The pid the holder wrote into the lock file; 0 when there is none yet.
-long readHolderPid(int fd) {
-  char text[24] = {0};
-  ssize_t got = pread(fd, text, sizeof text - 1, 0);
-  if (got <= 0) return 0;
-  char* end = nullptr;
-  long pid = strtol(text, &end, 10);
-  return end != text && *end == '\n' && pid > 0 ? pid : 0;
-}
-
-// For a run that waits: which run it waits for. Only a courtesy, so a
-// failure to write it changes nothing.
-void writeOwnPid(int fd) {
-  char text[24];
-  int length = snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
-  if (ftruncate(fd, 0) != 0) return;
-  ssize_t written = pwrite(fd, text, static_cast<size_t>(length), 0);
-  (void)written;
-}
-
 // Opens (or creates) the lock file; -1 with *why (": reason" or " is ...",
 // to follow its path) when it cannot be, or is no file of the user's alone.
 int openLockFile(int dirFd, const std::string& name, std::string* why) {
@@ -152,6 +135,25 @@ int openLockFile(int dirFd, const std::string& name, std::string* why) {
     return -1;
   }
   return fd;
+}
+
+// A lock of the process, not of the descriptor: a child never inherits it,
+// the installer included, and it ends with the process. The launcher opens
+// the lock file once, so no other close can end it early.
+int tryLock(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_SETLK, &lock);
+}
+
+// The pid of the run that holds the lock; 0 when it just let go.
+long holderPid(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type == F_UNLCK) return 0;
+  return lock.l_pid > 0 ? static_cast<long>(lock.l_pid) : 0;
 }
 
 // The name still leads to the locked file: the run before did not remove it
@@ -184,7 +186,6 @@ void takeInstallLock(const std::string& recordPath, int limitSeconds,
   if (lock->dirFd < 0) return;
   lock->name = lockName(recordPath);
   lock->path = dir + "/" + lock->name;
-  long long start = 0;
   long pause = 20;
   for (;;) {
     if (lock->fd < 0) {
@@ -195,13 +196,13 @@ void takeInstallLock(const std::string& recordPath, int limitSeconds,
         return;
       }
     }
-    if (flock(lock->fd, LOCK_EX | LOCK_NB) == 0) {
+    if (tryLock(lock->fd) == 0) {
       if (isStillNamed(lock->dirFd, lock->name, lock->fd)) break;
       close(lock->fd);
       lock->fd = -1;
       continue;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
       lock->why = lock->path + ": " + strerror(errno);
       lock->release();
       return;
@@ -210,18 +211,16 @@ void takeInstallLock(const std::string& recordPath, int limitSeconds,
       // Polled rather than blocked on, so the wait has an end; the holder
       // usually runs an installer for seconds to minutes.
       lock->waited = true;
-      lock->holderPid = readHolderPid(lock->fd);
+      lock->holderPid = holderPid(lock->fd);
       if (onWait) onWait(lock->holderPid);
-      start = monotonicMilliseconds();
     } else if (lock->waitedMilliseconds >= static_cast<long long>(limitSeconds) * 1000) {
       lock->release();
       lock->state = INSTALL_LOCK_TIMED_OUT;
       return;
     }
-    sleepMilliseconds(pause);
+    pauseMilliseconds(pause);
+    lock->waitedMilliseconds += pause;
     if (pause < 250) pause *= 2;
-    lock->waitedMilliseconds = monotonicMilliseconds() - start;
   }
   lock->state = INSTALL_LOCK_HELD;
-  writeOwnPid(lock->fd);
 }

@@ -18,8 +18,7 @@ enum InstallLockState {
 };
 
 // Owns the lock file's descriptor: the lock ends with it, also when the
-// process dies. Close-on-exec, so neither the installer nor the agent holds
-// it. A release removes the file, so no lock outlives the install it
+// process dies. Neither the installer nor the agent holds it. A release removes the file, so no lock outlives the install it
 // guarded but one whose run was killed.
 class InstallLock {
  public:
@@ -33,8 +32,8 @@ class InstallLock {
   std::string path;    // the lock file
   std::string why;     // for INSTALL_LOCK_FAILED
   bool waited = false;  // another run held it when this one came
-  long holderPid = 0;   // that run's pid, when it wrote one; else 0
-  long long waitedMilliseconds = 0;
+  long holderPid = 0;   // that run's pid, when known; else 0
+  long long waitedMilliseconds = 0;  // the time slept waiting
   int fd = -1;
   int dirFd = -1;     // the directory it lies in
   std::string name;   // its name there

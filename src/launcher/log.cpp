@@ -17,8 +17,10 @@ const char kLogRefusedMessage[] = "%s: not writing the log to %s: %s\n";
 const char kCannotStart[] = "Cannot start %s: %s\n";
 const char kLogWriteFailedMessage[] = "%s: cannot write the log to %s: %s\n";
 
-// Who writes the log where, for the line that says it failed.
-std::string logWho, logPath;
+// Who writes the log where, for the line that says it failed. Never freed,
+// so nothing runs for them at exit.
+const std::string* logWho = nullptr;
+const std::string* logPath = nullptr;
 bool logFailureTold = false;
 
 // Once per run: an admin who asked for a log must not read a missing or cut
@@ -26,15 +28,15 @@ bool logFailureTold = false;
 void tellLogFailure(const char* format, const std::string& why) {
   if (logFailureTold) return;
   logFailureTold = true;
-  fprintf(stderr, format, logWho.c_str(), logPath.c_str(), why.c_str());
+  fprintf(stderr, format, logWho->c_str(), logPath->c_str(), why.c_str());
 }
 
 // After each write: stdio reports a write that failed, whole or in part
 // (a full disk at a buffer boundary), only in the result of the call that
 // flushed. Logging ends there, so the file is not cut at a second place.
 void checkWrite(int result) {
-  if (!logFile || (result >= 0 && !ferror(logFile))) return;
-  int error = result < 0 && errno != 0 ? errno : EIO;
+  if (!logFile || result >= 0) return;
+  int error = errno != 0 ? errno : EIO;
   tellLogFailure(kLogWriteFailedMessage, strerror(error));
   fclose(logFile);
   logFile = nullptr;
@@ -49,8 +51,8 @@ void openLog(const std::string& path, const std::string& who) {
   errno = 0;
   logFile = openLogStream(path, &why);
   int error = errno;
-  logWho = who;
-  logPath = path;
+  logWho = new std::string(who);
+  logPath = new std::string(path);
   // An admin who asked for a log is told why there is none.
   if (!logFile) {
     tellLogFailure(kLogRefusedMessage,
