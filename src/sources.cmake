@@ -7,6 +7,7 @@ set(LAUNCHER_CORE_UNITS
   probe
   settings
   log
+  installLock
   utilitiesLinux
   programFile
   keyList

@@ -1,9 +1,11 @@
 #include "install.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "files.h"
+#include "installLock.h"
 #include "stringtable.h"
 #include "trust.h"
 #include "uiGTK.h"
@@ -102,6 +104,7 @@ bool composeInstaller(const LauncherInfo& info, const IniSettings& ini,
 
 int runInstaller(const Settings& settings, const InstallerCommand& installer) {
   int execErrno = 0;
+  flushLog();
   int rc = runProgram(installer.InstallerProgram, installer.installerArglist,
                       childEnvironment(settings.nl, installer.installerEnv),
                       &execErrno);
@@ -110,6 +113,59 @@ int runInstaller(const Settings& settings, const InstallerCommand& installer) {
   logValue("rc", rc);
   logValue("InstallerProgram", installer.InstallerProgram);
   return rc;
+}
+
+const char kLockWaitingLine[] = "Waiting for another run that is installing the agent: pid %s\n";
+const char kLockWaitedLine[] = "Waited for the other run: %s seconds\n";
+const char kLockGaveUpLine[] = "Stopped waiting for the other run after %s seconds\n";
+const char kLockFailedLine[] = "Cannot take the install lock: %s\n";
+
+void logLockWait(long holderPid) {
+  logFormat(kLockWaitingLine, holderPid > 0 ? std::to_string(holderPid) : "unknown");
+  // Someone reading the log meanwhile learns why nothing happens.
+  flushLog();
+}
+
+std::string secondsText(long long milliseconds) {
+  return std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds / 100 % 10);
+}
+
+// Only one run at a time goes from the probe through the installer to the
+// probe after it: runs started together would otherwise install side by
+// side and read each other's half-written files. Returns true when the
+// agent is there now, installed by the run that held the lock.
+bool lockAndProbeAgain(const LauncherInfo& info, const IniSettings& ini,
+                       const Settings& settings, InstallLock* lock,
+                       AgentInfo* agent) {
+  std::string record;
+  // No record, nothing to share with another run: the agent cannot be found
+  // after any install.
+  if (getLocationFilePath(info, ini, settings.isUserAdmin, &record) != 0) return false;
+  // A relative HOME: the same record for every run in the same directory.
+  if (!isFileAbsolute(record)) {
+    std::string cwd = currentDirectory();
+    if (!cwd.empty()) record = joinPath(cwd, record);
+  }
+  takeInstallLock(record, kInstallLockLimitSeconds, logLockWait, lock);
+  if (lock->state == INSTALL_LOCK_FAILED) {
+    logFormat(kLockFailedLine, lock->why);
+    return false;
+  }
+  if (lock->state == INSTALL_LOCK_TIMED_OUT) {
+    logFormat(kLockGaveUpLine, secondsText(lock->waitedMilliseconds));
+  } else if (lock->waited) {
+    logFormat(kLockWaitedLine, secondsText(lock->waitedMilliseconds));
+  }
+  // Another run may have installed between the first probe and the lock;
+  // unless this run waited, the answer is logged only when it changed.
+  FILE* muted = lock->waited ? nullptr : muteLog();
+  getInstalledAgentInfo(info, ini, settings, agent);
+  if (!lock->waited) unmuteLog(muted);
+  bool sufficient = isAgentSufficient(*agent, ini);
+  if (lock->waited || sufficient) {
+    logAgentInfo("Installed Agent Info (after waiting) ", *agent, ini);
+  }
+  return sufficient;
 }
 
 bool isUserCancel(int rc, const IniSettings& ini) {
@@ -127,6 +183,10 @@ bool installAgent(const LauncherInfo& info, const IniSettings& ini,
     *status = reportNoInstaller(ini, settings);
     return false;
   }
+  // Held until the agent has been probed after the install; released before
+  // it starts.
+  InstallLock lock;
+  if (lockAndProbeAgain(info, ini, settings, &lock, agent)) return true;
   InstallerCommand installer;
   if (!composeInstaller(info, ini, cmd, settings, &installer)) {
     *status = 1;
@@ -164,6 +224,7 @@ bool installAgent(const LauncherInfo& info, const IniSettings& ini,
 // again while it asks for it with the restart code.
 int startAgent(const Settings& settings, const AgentCommand& agent) {
   int rc, execErrno = 0;
+  flushLog();
   if (settings.isWait) {
     rc = runProgram(agent.AgentProgram, agent.agentArglist, &execErrno);
   } else {
@@ -205,11 +266,11 @@ bool getLauncherInfo(const char* argv0, LauncherInfo* info) {
   return true;
 }
 
-int launcherMain(int argc, char** argv) {
-  // The process locale matters only for a message: the catalogue sets it
-  // from the environment when it chooses the language, so a run that shows
-  // nothing does not pay for loading the locale (nearly half its start-up).
-  setUpProcess();
+namespace {
+
+// The steps after start-up, in their order; each way of ending returns its
+// status.
+int launchSequence(int argc, char** argv) {
   platform = kPlatformLinux;
   backupArgList(argc, argv);
 
@@ -264,7 +325,25 @@ int launcherMain(int argc, char** argv) {
   // The log stays open until the agent has started, so a start that fails
   // is logged; it is close-on-exec and flushed first, so the agent never
   // holds it and every line is in the file when the agent takes over.
-  int rc = startAgent(settings, command);
+  return startAgent(settings, command);
+}
+
+}  // namespace
+
+int launcherMain(int argc, char** argv, const char* version) {
+  // The process locale matters only for a message: the catalogue sets it
+  // from the environment when it chooses the language, so a run that shows
+  // nothing does not pay for loading the locale (nearly half its start-up).
+  setUpProcess();
+  // Asking what the launcher is must never install anything: answered
+  // before the INI file, the log or the agent is looked at.
+  if (isVersionRequest(argc, argv)) {
+    fputs((std::string("launcher ") + version + "\n").c_str(), stdout);
+    return 0;
+  }
+  int status = launchSequence(argc, argv);
+  // Closed here on every way of ending, so a write that fails at the end is
+  // told too.
   closeLog();
-  return rc;
+  return status;
 }

@@ -14,7 +14,8 @@ extern int platform;
 extern int inputArgc;
 extern char** inputArgv;
 
-int launcherMain(int argc, char** argv);
+// `version` is what --version prints after the launcher's name.
+int launcherMain(int argc, char** argv, const char* version);
 void backupArgList(int argc, char** argv);
 bool getLauncherInfo(const char* argv0, LauncherInfo* info);
 // Shows the usage message for this launcher.

@@ -1,5 +1,8 @@
 #include "log.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "programFile.h"
 #include "utilities.h"
 #include "utilitiesLinux.h"
@@ -12,6 +15,32 @@ const char kRule[] = "======================================================\n";
 const char kNotTrustedLine[] = "Not trusted: %s: %s\n";
 const char kLogRefusedMessage[] = "%s: not writing the log to %s: %s\n";
 const char kCannotStart[] = "Cannot start %s: %s\n";
+const char kLogWriteFailedMessage[] = "%s: cannot write the log to %s: %s\n";
+
+// Who writes the log where, for the line that says it failed. Never freed,
+// so nothing runs for them at exit.
+const std::string* logWho = nullptr;
+const std::string* logPath = nullptr;
+bool logFailureTold = false;
+
+// Once per run: an admin who asked for a log must not read a missing or cut
+// log as "nothing happened".
+void tellLogFailure(const char* format, const std::string& why) {
+  if (logFailureTold) return;
+  logFailureTold = true;
+  fprintf(stderr, format, logWho->c_str(), logPath->c_str(), why.c_str());
+}
+
+// After each write: stdio reports a write that failed, whole or in part
+// (a full disk at a buffer boundary), only in the result of the call that
+// flushed. Logging ends there, so the file is not cut at a second place.
+void checkWrite(int result) {
+  if (!logFile || result >= 0) return;
+  int error = errno != 0 ? errno : EIO;
+  tellLogFailure(kLogWriteFailedMessage, strerror(error));
+  fclose(logFile);
+  logFile = nullptr;
+}
 
 }  // namespace
 
@@ -19,16 +48,24 @@ void openLog(const std::string& path, const std::string& who) {
   // Close-on-exec: neither the installer nor the agent inherits the log. It
   // holds every argument, tokens included, so a new one is the user's only.
   std::string why;
+  errno = 0;
   logFile = openLogStream(path, &why);
-  // An admin who asked for a log is told why there is none, unless the
-  // file simply cannot be opened.
-  if (!logFile && !why.empty()) {
-    fprintf(stderr, kLogRefusedMessage, who.c_str(), path.c_str(), why.c_str());
+  int error = errno;
+  logWho = new std::string(who);
+  logPath = new std::string(path);
+  // An admin who asked for a log is told why there is none.
+  if (!logFile) {
+    tellLogFailure(kLogRefusedMessage,
+                   why.empty() ? strerror(error != 0 ? error : EIO) : why);
   }
 }
 
+void flushLog() {
+  if (logFile) checkWrite(fflush(logFile));
+}
+
 void logNotTrusted(const std::string& path, const std::string& why) {
-  if (logFile) fprintf(logFile, kNotTrustedLine, path.c_str(), why.c_str());
+  if (logFile) checkWrite(fprintf(logFile, kNotTrustedLine, path.c_str(), why.c_str()));
 }
 
 void logRefusedHome() {
@@ -41,41 +78,52 @@ void logRefusedHome() {
 
 void closeLog() {
   if (!logFile) return;
-  fclose(logFile);
+  // The last lines are written only now: a full disk shows here.
+  checkWrite(fflush(logFile));
+  if (!logFile) return;
+  if (fclose(logFile) != 0) tellLogFailure(kLogWriteFailedMessage, strerror(errno));
   logFile = nullptr;
 }
 
+FILE* muteLog() {
+  FILE* file = logFile;
+  logFile = nullptr;
+  return file;
+}
+
+void unmuteLog(FILE* file) { logFile = file; }
+
 void logSection(const char* title) {
-  if (logFile) fprintf(logFile, "\n%s\n%s", title, kRule);
+  if (logFile) checkWrite(fprintf(logFile, "\n%s\n%s", title, kRule));
 }
 
 void logValue(const char* name, const std::string& value) {
-  if (logFile) fprintf(logFile, "%s: (%s)\n", name, value.c_str());
+  if (logFile) checkWrite(fprintf(logFile, "%s: (%s)\n", name, value.c_str()));
 }
 
 void logValue(const char* name, int value) {
-  if (logFile) fprintf(logFile, "%s: (%d)\n", name, value);
+  if (logFile) checkWrite(fprintf(logFile, "%s: (%d)\n", name, value));
 }
 
 void logList(const char* name, const std::vector<std::string>& list) {
   if (!logFile) return;
-  for (size_t i = 0; i < list.size(); ++i) {
-    fprintf(logFile, "%s[%zu]: (%s)\n", name, i, list[i].c_str());
+  for (size_t i = 0; i < list.size() && logFile; ++i) {
+    checkWrite(fprintf(logFile, "%s[%zu]: (%s)\n", name, i, list[i].c_str()));
   }
 }
 
 void logLine(const char* text) {
-  if (logFile) fputs(text, logFile);
+  if (logFile) checkWrite(fputs(text, logFile));
 }
 
 void logFormat(const char* format, const std::string& value) {
-  if (logFile) fputs(formatText(format, value.c_str()).c_str(), logFile);
+  if (logFile) checkWrite(fputs(formatText(format, value.c_str()).c_str(), logFile));
 }
 
 void logStartFailure(const std::string& program, int execErrno) {
   if (!logFile || execErrno == 0) return;
-  fprintf(logFile, kCannotStart, program.c_str(),
-          whyProgramCannotStart(program, execErrno).c_str());
+  checkWrite(fprintf(logFile, kCannotStart, program.c_str(),
+                     whyProgramCannotStart(program, execErrno).c_str()));
 }
 
 void printInputInfo(const LauncherInfo& info, const IniSettings& ini,

@@ -12,10 +12,19 @@
 // Open while logging; null when no log was requested or it cannot be opened.
 extern FILE* logFile;
 
-// Opens the log at `path`. When a rule about who controls that file turns
-// the log off, one line on standard error, beginning with `who`, says so.
+// Opens the log at `path`. When it cannot be opened, or a rule about who
+// controls that file turns it off, one line on standard error, beginning
+// with `who`, names the file and the reason. A write that fails later ends
+// logging with one such line too; at most one line per run.
 void openLog(const std::string& path, const std::string& who);
+// Writes out what is buffered, before a child starts: a failure is told
+// while the launcher still can.
+void flushLog();
 void closeLog();
+// Lines written between the two are dropped: for a step whose lines matter
+// only when its answer does. unmuteLog takes what muteLog returned.
+FILE* muteLog();
+void unmuteLog(FILE* file);
 void logSection(const char* title);
 void logValue(const char* name, const std::string& value);
 void logValue(const char* name, int value);

@@ -108,7 +108,9 @@ IniLineAction readIniPiece(const std::string& piece, Section* section,
 
 // The usage text offers "-h", so it asks for help like the others: read as
 // an unknown word it would install and start the agent instead.
-const char* const kHelpForms[] = {"-help", "-h", "-?", "/help", "/?"};
+const char* const kHelpForms[] = {"-help", "--help", "-h", "-?", "/help", "/?"};
+// A question about the launcher itself: answered before anything is read.
+const char* const kVersionForms[] = {"--version", "-version"};
 const char kCollectInstaller[] = "-installerArgs";
 const char kCollectManager[] = "-managerArgs";
 
@@ -141,6 +143,19 @@ bool isHelpForm(const char* arg) {
     if (strcmp(arg, help) == 0) return true;
   }
   return false;
+}
+
+struct VersionScan {
+  char** argv;
+  int found;
+};
+
+void noteVersionForm(int index, CmdArgAction action, void* context) {
+  VersionScan* scan = static_cast<VersionScan*>(context);
+  if (action != CMD_ARG_IGNORED) return;
+  for (const char* form : kVersionForms) {
+    if (strcmp(scan->argv[index], form) == 0) scan->found = 1;
+  }
 }
 
 void tell(const CmdlineListener* listener, int index, CmdArgAction action) {
@@ -272,6 +287,16 @@ int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd,
     }
   }
   return 1;
+}
+
+int isVersionRequest(int argc, char** argv) {
+  // The parser's own reading decides where an option stands: the value of
+  // -input or an argument collected for the agent asks nothing.
+  VersionScan scan{argv, 0};
+  CmdlineListener listener{noteVersionForm, &scan};
+  CmdSettings scratch;
+  parseCmdlineArg(argc, argv, &scratch, &listener);
+  return scan.found;
 }
 
 std::vector<std::string> launcherOptionNames() {

@@ -82,6 +82,9 @@ struct CmdlineListener {
 // arguments before it applied.
 int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd,
                     const CmdlineListener* listener = nullptr);
+// 1 when "--version" or "-version" stands where the parser reads options
+// (before any help form): the launcher prints its version and ends.
+int isVersionRequest(int argc, char** argv);
 // Every option word the parser knows, help forms included.
 std::vector<std::string> launcherOptionNames();
 

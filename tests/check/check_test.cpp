@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
     ProblemCase{"agent-cannot-start", kG, AGENT_CRLF,
                 "PKG/setup.ini:6: error: the agent program ", "save ", 1},
     ProblemCase{"unknown-option", kG, NONE,
-                "command line: warning: \"--help\" is no launcher option", "-help", 0, {"--help"}},
+                "command line: warning: \"--silent\" is no launcher option", "-silent", 0, {"--silent"}},
     ProblemCase{"option-without-value", kG, NONE,
                 "command line: warning: -nl is the last argument", "-nl VALUE", 0, {"-nl"}},
     ProblemCase{"bad-language", kG, NONE, "command line: warning: -nl english is no language tag",

@@ -38,7 +38,7 @@ TEST_F(E2eTest, HelpEndsWithStatusZeroAndStartsNothing) {
   ini.installerLocation = kInstaller;
   writeIni(ini);
   writeInstaller(kInstaller, installsAgent("1.0.0"));
-  for (const char* help : {"-help", "-?", "/help", "/?"}) {
+  for (const char* help : {"-help", "--help", "-?", "/help", "/?"}) {
     SCOPED_TRACE(help);
     Result r = run({help, "-wait"});
     EXPECT_EQ(0, r.status);

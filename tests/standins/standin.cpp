@@ -187,7 +187,8 @@ bool writePlan(const std::string& path, const Plan& plan, std::string* err) {
         << "install.locationFile " << a.locationFile << "\n"
         << "install.locationValue " << a.locationValue << "\n"
         << "install.agentRecord " << a.agentRecord << "\n"
-        << "install.agentOutcomes " << joinWords(a.agentOutcomes) << "\n";
+        << "install.agentOutcomes " << joinWords(a.agentOutcomes) << "\n"
+        << "install.pauseMs " << a.pauseMs << "\n";
   }
   return writeFile(path, out.str(), err);
 }
@@ -218,6 +219,7 @@ bool readPlan(const std::string& path, Plan* plan, std::string* err) {
     else if (key == "install.locationValue") a.locationValue = value;
     else if (key == "install.agentRecord") a.agentRecord = value;
     else if (key == "install.agentOutcomes") a.agentOutcomes = splitWords(value);
+    else if (key == "install.pauseMs") a.pauseMs = std::atoi(value.c_str());
   }
   return true;
 }
@@ -284,17 +286,22 @@ std::vector<Record> readRecords(const std::string& path) {
 bool installAgent(const AgentInstall& a, std::string* err) {
   std::string dataDir = a.dataDir.empty() ? a.dir + "/data" : a.dataDir;
   std::string program = a.dir + "/" + a.program;
+  auto pause = [&a] { if (a.pauseMs > 0) usleep(static_cast<useconds_t>(a.pauseMs) * 1000); };
+  pause();
   if (!copyFile(a.source, program, a.executable ? 0755 : 0644, err)) return false;
   Plan agentPlan;
   agentPlan.record = a.agentRecord;
   agentPlan.outcomes = a.agentOutcomes;
+  pause();
   if (!writePlan(program + ".plan", agentPlan, err)) return false;
+  pause();
   if (!writeFile(a.dir + "/eclipse/configuration/config.ini",
                  "# written by the stand-in installer\n"
                  "zel.appDataLocation=" + dataDir + "\n",
                  err)) {
     return false;
   }
+  pause();
   if (!writeFile(dataDir + "/installed.xml",
                  "<?xml version='1.0' encoding='UTF-8'?>\n"
                  "<installed>\n"
@@ -306,6 +313,7 @@ bool installAgent(const AgentInstall& a, std::string* err) {
   }
   if (!a.locationFile.empty()) {
     std::string location = a.locationValue.empty() ? a.dir : a.locationValue;
+    pause();
     if (!writeFile(a.locationFile,
                    "location=" + location + "\nversion=" + a.version + "\n",
                    err)) {

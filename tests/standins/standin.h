@@ -31,6 +31,7 @@ struct AgentInstall {
   std::string locationValue;  // its "location" entry; empty: dir
   std::string agentRecord;    // record file of the installed agent
   std::vector<std::string> agentOutcomes;  // the installed agent's outcomes
+  int pauseMs = 0;  // before each file it writes: a slow installer
 };
 
 // Orders for one stand-in program.
