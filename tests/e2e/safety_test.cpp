@@ -258,5 +258,25 @@ TEST_F(SafetyTest, StoppingTheLauncherStopsWhatTheInstallerStarted) {
   EXPECT_TRUE(endsSoon(readFile(pidFile)));
 }
 
+TEST_F(SafetyTest, InstallerInTheTerminalsForegroundReadsItAndHearsCtrlC) {
+  // In a process group of its own, outside the terminal's foreground group,
+  // the installer would be stopped at its first read.
+  Ini ini;
+  ini.version = "2.0";
+  ini.installerLocation = "install";
+  writeIni(ini);
+  std::string installer = pkgDir + "/install", ready = root + "/ready";
+  write(installer, "#!/bin/sh\ntouch '" + ready + "'\nread answer\nexit $answer\n");
+  ASSERT_EQ(0, chmod(installer.c_str(), 0755));
+  // The keys are typed once the installer waits for them.
+  auto typed = [&](const std::string& keys) {
+    unlink(ready.c_str());
+    return "(until [ -e '" + ready + "' ]; do sleep 0.05; done; printf '" + keys +
+           "') | script -qec";
+  };
+  EXPECT_EQ(7, runStarted(typed("7\\n")).status);  // the answer, as its status
+  EXPECT_EQ(128 + SIGINT, runStarted(typed("\\003")).status);
+}
+
 }  // namespace
 }  // namespace e2e
