@@ -22,7 +22,7 @@ FILE* openDecidingFile(const std::string& path);
 // Longest line the readers take. A path of any length a file system allows
 // fits many times over; a line beyond it is no record anyone wrote, and
 // reading it whole would let one file take the memory of the machine.
-const size_t kMaxLineBytes = 1024 * 1024;
+const size_t kMaxLineBytes = size_t{1024} * 1024;
 
 // Reads the next line of a text file whole, without its newline. A NUL byte
 // ends the line's text, as for every C string the formats were written for;

@@ -160,6 +160,8 @@ std::string inLocaleCharset(const std::string& text) {
     return text;
   }
   iconv_t converter = iconv_open((std::string(codeset) + "//TRANSLIT").c_str(), "UTF-8");
+  // iconv_open's failure value is (iconv_t)-1.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   if (converter == reinterpret_cast<iconv_t>(-1)) return text;
   std::string result;
   char buffer[256];
