@@ -175,10 +175,10 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   // Whatever the launcher buffered (the diagnostic log) is written now, once;
   // the child never flushes its inherited copies.
   fflush(nullptr);
-  // No signal may run a handler in the child before it has the inherited
-  // actions back, nor in the launcher before it knows the child's pid.
   bool ownGroup = isChildGroupOwn();
   pid_t launcher = getpid();
+  // No signal may run a handler in the child before it has the inherited
+  // actions back, nor in the launcher before it knows the child's pid.
   sigset_t all, inheritedMask;
   sigfillset(&all);
   sigprocmask(SIG_SETMASK, &all, &inheritedMask);
@@ -205,7 +205,8 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   }
   // Both sides set the group, so that it exists before either goes on: the
   // launcher's call fails harmlessly once the child has done it and exec'd.
-  if (ownGroup) setpgid(pid, pid);
+  // Without a group of its own, the child alone hears what is passed on.
+  if (ownGroup && setpgid(pid, pid) != 0 && getpgid(pid) != pid) ownGroup = false;
   waitedGroup = ownGroup ? pid : 0;
   waitedChild = pid;
   sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
