@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files.h"
 #include "test_support.h"
 #include "trust.h"
 #include "utilities.h"
@@ -104,9 +105,11 @@ TEST(ProcessIniTest, LinesAndSections) {
       {"VERSION=1\n[MANAGER]\n", ""},               {"[COMMON]\nVERSION=1\n[INSTALLER]\nVERSION=2\n", ""},
       {"[MANAGER]\nVERSION=1\n[COMMON]\n[MANAGER]\nLAUNCHER=x\n", "1"},
       {"[MANAGER]\nVERSION=1\0junk\nVERSION2=x\n"s, "1"},  // a NUL byte ends the line's text
-      {"[MANAGER]\nVERSION=" + v246 + std::string(46, 'x') + "\n", v246},  // 300 characters
-      {"[MANAGER]\nVERSION=" + v246 + "VERSION=" + w38 + "\n", w38},       // second piece a line
-      {"[MANAGER]\nVERSION=" + v246 + "\n", v246},                         // exactly 254
+      {"[MANAGER]\nVERSION=" + v246 + std::string(46, 'x') + "\n", v246 + std::string(46, 'x')},
+      {"[MANAGER]\nVERSION=" + v246 + "VERSION=" + w38 + "\n", v246 + "VERSION=" + w38},
+      {"[MANAGER]\nVERSION=" + v246 + "\n", v246},
+      // Beyond the longest line read, a line is dropped, never cut.
+      {"[MANAGER]\nVERSION=1\nVERSION=" + std::string(kMaxLineBytes, 'v') + "\nLAUNCHER=x\n", "1"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.second, readIni(c.first).iniManagerVersion) << c.first.substr(0, 60);

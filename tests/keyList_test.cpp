@@ -73,7 +73,7 @@ TEST(KeyListTest, LoadAndSave) {
       {"k=first\nk=second\n", {"k=first"}},
       {"k=v\r\n", {"k=v\r"}},
       {"\n \nno equals\n=x\nlast=no newline", {"last=no newline"}},
-      {"a=" + a252 + "b=" + b44 + "\n", {"b=" + b44, "a=" + a252}},  // 300 characters: two pieces
+      {"a=" + a252 + "b=" + b44 + "\n", {"a=" + a252 + "b=" + b44}},  // 300 characters: one line
   };
   for (const auto& c : cases) {
     writeFile(t / "in", c.first);

@@ -174,7 +174,7 @@ const char kByteOrderMark[] = "\xef\xbb\xbf";
 // A byte-order mark is invisible in an editor, yet the reader takes it as
 // part of the first line.
 bool checkByteOrderMark(const IniLine& line, CheckReport* report) {
-  if (line.lineNumber != 1 || line.continued ||
+  if (line.lineNumber != 1 ||
       line.text.compare(0, strlen(kByteOrderMark), kByteOrderMark) != 0) {
     return false;
   }
@@ -214,23 +214,11 @@ bool isBooleanWord(const std::string& key, const std::string& value) {
 KeyLines checkIniLines(const IniAnalysis& analysis, CheckReport* report) {
   KeyLines firstLine, keyLine;
   bool sawHeader = false;
-  int crlfLines = 0, firstCrlf = 0, lastLongLine = 0;
+  int crlfLines = 0, firstCrlf = 0;
   for (const IniLine& line : analysis.lines) {
-    if (line.continued) {
-      // A line of exactly 254 bytes leaves only its newline: no harm done.
-      if (!line.text.empty() && line.lineNumber != lastLongLine) {
-        lastLongLine = line.lineNumber;
-        addProblem(report, report->iniPath, line.lineNumber, CHECK_WARNING,
-                   "long-line",
-                   "the line is longer than 254 bytes: it is read as several "
-                   "lines, cut after byte 254",
-                   "a line of at most 254 bytes (e.g. a shorter path)");
-      }
-      continue;
-    }
     if (checkByteOrderMark(line, report)) continue;
     // A carriage return spoils every header and value; one report says it.
-    if (line.endsLine && !line.text.empty() && line.text.back() == '\r') {
+    if (!line.text.empty() && line.text.back() == '\r') {
       if (crlfLines++ == 0) firstCrlf = line.lineNumber;
       continue;
     }

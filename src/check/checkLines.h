@@ -9,7 +9,7 @@
 #include "check.h"
 #include "settings.h"
 
-// Every piece of the INI file as the reader saw it, gathered by its
+// Every line of the INI file as the reader saw it, gathered by its
 // listener.
 struct IniAnalysis {
   std::vector<IniLine> lines;

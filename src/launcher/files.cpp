@@ -9,10 +9,6 @@
 
 namespace {
 
-// fgets with a 255-byte buffer: the piece size that every file format of the
-// launcher is defined by.
-const int kPieceBufferSize = 255;
-
 // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
 const int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 
@@ -47,17 +43,21 @@ FILE* openDecidingFile(const std::string& path) {
   return openDecidingFile(AT_FDCWD, path, &why);
 }
 
-bool readPiece(FILE* file, std::string* piece, bool* endsLine) {
-  char buffer[kPieceBufferSize];
-  if (!fgets(buffer, sizeof buffer, file)) return false;
-  // fgets stops after a newline or when the buffer is full; a NUL byte
-  // inside the line ends the text there, as for every C string the formats
-  // were written for.
-  char* newline = strchr(buffer, '\n');
-  if (newline) *newline = '\0';
-  bool ended = newline != nullptr || feof(file) != 0;
-  piece->assign(buffer);
-  if (endsLine) *endsLine = ended;
+bool readLine(FILE* file, std::string* line) {
+  line->clear();
+  int c = getc_unlocked(file);
+  if (c == EOF) return false;
+  bool ended = false, tooLong = false;
+  for (; c != EOF && c != '\n'; c = getc_unlocked(file)) {
+    if (c == '\0') ended = true;
+    if (ended || tooLong) continue;
+    if (line->size() == kMaxLineBytes) {
+      tooLong = true;
+      continue;
+    }
+    line->push_back(static_cast<char>(c));
+  }
+  if (tooLong) line->clear();
   return true;
 }
 

@@ -1,5 +1,5 @@
 // The lowest file layer: opening the launcher's input files safely, reading
-// them in the pieces their formats are defined by, and creating directories.
+// them line by line, and creating directories.
 #ifndef LAUNCHER_FILES_H_
 #define LAUNCHER_FILES_H_
 
@@ -19,12 +19,17 @@ FILE* openDecidingFile(int dirFd, const std::string& path, std::string* why);
 // refuses is simply not there.
 FILE* openDecidingFile(const std::string& path);
 
-// Reads the next piece of a text file the way the launcher's file formats
-// are defined: at most 254 bytes, stopping after a newline, with the first
-// newline cut off. A longer physical line arrives as several pieces;
-// *endsLine (when given) tells whether this piece ended its line. Returns
-// false at end of file or on a read error.
-bool readPiece(FILE* file, std::string* piece, bool* endsLine = nullptr);
+// Longest line the readers take. A path of any length a file system allows
+// fits many times over; a line beyond it is no record anyone wrote, and
+// reading it whole would let one file take the memory of the machine.
+const size_t kMaxLineBytes = size_t{1024} * 1024;
+
+// Reads the next line of a text file whole, without its newline. A NUL byte
+// ends the line's text, as for every C string the formats were written for;
+// the bytes after it up to the newline are skipped. A line longer than
+// kMaxLineBytes arrives empty, so that no cut part of it can pass for a
+// record. Returns false at end of file or on a read error.
+bool readLine(FILE* file, std::string* line);
 
 // Creates every directory along `path`; 0 on success, 1 on failure.
 int mkdir_p(const std::string& path, int permissions);

@@ -133,12 +133,12 @@ int KEYLIST::loadList(const std::string& path) {
 int KEYLIST::loadList(FILE* file) {
   clearList();
   if (!file) return 1;
-  std::string piece, key, value;
+  std::string line, key, value;
   // The first line of a key wins. Checking the keys seen so far in a set
   // keeps a long file linear; add() would walk the whole list per line.
   std::unordered_set<std::string> seen;
-  while (readPiece(file, &piece)) {
-    if (!head || parseKey(piece, &key, &value) != 0) continue;
+  while (readLine(file, &line)) {
+    if (!head || parseKey(line, &key, &value) != 0) continue;
     if (seen.insert(key).second) insertNode(head, key, value);
   }
   return 0;

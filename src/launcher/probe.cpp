@@ -251,13 +251,13 @@ int getAppDataDir(const std::string& configFile, std::string* dst) {
 int getAppDataDir(FILE* file, std::string* dst) {
   if (!file) return 0;
   dst->clear();
-  std::string piece;
-  while (readPiece(file, &piece)) {
-    if (piece[0] == '#') continue;
-    if (piece.compare(0, strlen(kDataLocationLine), kDataLocationLine) != 0) continue;
-    size_t equals = piece.find('=');
+  std::string line;
+  while (readLine(file, &line)) {
+    if (line[0] == '#') continue;
+    if (line.compare(0, strlen(kDataLocationLine), kDataLocationLine) != 0) continue;
+    size_t equals = line.find('=');
     if (equals == std::string::npos) break;
-    dst->assign(piece, equals + 1, std::string::npos);
+    dst->assign(line, equals + 1, std::string::npos);
   }
   return 0;
 }
@@ -274,18 +274,18 @@ int getQRVersion(FILE* file, std::string* dst) {
   dst->clear();
   const std::string idAttribute = std::string("id='") + kAgentPackageId + "'";
   const std::string versionAttribute = "version='";
-  std::string piece;
-  while (readPiece(file, &piece)) {
-    if (piece.find(idAttribute) == std::string::npos ||
-        piece.find("<package") == std::string::npos) {
+  std::string line;
+  while (readLine(file, &line)) {
+    if (line.find(idAttribute) == std::string::npos ||
+        line.find("<package") == std::string::npos) {
       continue;
     }
-    size_t start = piece.find(versionAttribute);
+    size_t start = line.find(versionAttribute);
     if (start == std::string::npos) continue;
     start += versionAttribute.size();
-    size_t end = piece.find('\'', start);
+    size_t end = line.find('\'', start);
     if (end == std::string::npos) continue;
-    dst->assign(piece, start, end - start);
+    dst->assign(line, start, end - start);
     break;
   }
   return 0;

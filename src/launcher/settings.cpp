@@ -80,12 +80,12 @@ bool applyIniKey(Section section, const std::string& key,
   return false;
 }
 
-// One piece of the INI file through the section state machine.
-IniLineAction readIniPiece(const std::string& piece, Section* section,
-                           std::string* key, std::string* value,
-                           IniSettings* ini) {
-  if (piece[0] == ';') return INI_LINE_COMMENT;
-  std::string trimmed = trim(piece);
+// One line of the INI file through the section state machine.
+IniLineAction readIniLine(const std::string& line, Section* section,
+                          std::string* key, std::string* value,
+                          IniSettings* ini) {
+  if (line[0] == ';') return INI_LINE_COMMENT;
+  std::string trimmed = trim(line);
   bool isHeader = false;
   for (const IniHeader& header : kIniHeaders) {
     if (trimmed == header.text) {
@@ -94,12 +94,12 @@ IniLineAction readIniPiece(const std::string& piece, Section* section,
     }
   }
   if (isHeader) return INI_LINE_SECTION;
-  if (piece[0] == '[') {
+  if (line[0] == '[') {
     *section = SECTION_NONE;
     return INI_LINE_UNKNOWN_SECTION;
   }
   if (*section == SECTION_NONE) return INI_LINE_OUTSIDE_SECTION;
-  if (parseKey(piece, key, value) != 0) return INI_LINE_NOT_A_KEY;
+  if (parseKey(line, key, value) != 0) return INI_LINE_NOT_A_KEY;
   return applyIniKey(*section, *key, *value, ini) ? INI_LINE_KEY_APPLIED
                                                    : INI_LINE_KEY_UNKNOWN;
 }
@@ -214,18 +214,14 @@ int processINI(FILE* file, IniSettings* ini, const IniListener* listener) {
   ini->iniManagerArgs.clear();
   Section section = SECTION_NONE;
   IniLine line;
-  int lineNumber = 1;
-  bool lineStart = true;
-  while (readPiece(file, &line.text, &line.endsLine)) {
-    line.lineNumber = lineNumber;
-    line.continued = !lineStart;
+  int lineNumber = 0;
+  while (readLine(file, &line.text)) {
+    line.lineNumber = ++lineNumber;
     line.key.clear();
     line.value.clear();
-    line.action = readIniPiece(line.text, &section, &line.key, &line.value, ini);
+    line.action = readIniLine(line.text, &section, &line.key, &line.value, ini);
     line.section = sectionHeader(section);
     if (listener) listener->onLine(line, listener->context);
-    lineStart = line.endsLine;
-    if (line.endsLine) ++lineNumber;
   }
   return 1;
 }

@@ -14,7 +14,7 @@
 // without extension from its full path.
 void setLauncherInfo(const std::string& fullPath, LauncherInfo* info);
 
-// What the INI reader did with one piece of the file. The reader behaves the
+// What the INI reader did with one line of the file. The reader behaves the
 // same with or without a listener; a listener only learns why.
 enum IniLineAction {
   INI_LINE_COMMENT,          // begins with ';'
@@ -28,11 +28,9 @@ enum IniLineAction {
 
 struct IniLine {
   int lineNumber = 0;         // physical line of the file, from 1
-  bool continued = false;     // the rest of a line longer than one piece
-  bool endsLine = true;       // the line ends with this piece
-  std::string text;           // the piece, without its newline
+  std::string text;           // the line, without its newline
   IniLineAction action = INI_LINE_COMMENT;
-  const char* section = "";   // header of the section open after the piece
+  const char* section = "";   // header of the section open after the line
   std::string key, value;     // for the key actions
 };
 

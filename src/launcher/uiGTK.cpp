@@ -6,10 +6,14 @@
 #include "uiGTK.h"
 
 #include <dlfcn.h>
+#include <iconv.h>
+#include <langinfo.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -136,7 +140,57 @@ bool endsWith(const char* text, size_t length, const char* end) {
          memcmp(text + length - endLength, end, endLength) == 0;
 }
 
-// "Title: text", one line end, for a person reading a terminal.
+bool isAscii(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// The catalogue is UTF-8; a terminal under, say, fr_FR.ISO-8859-1 shows
+// those bytes garbled. Characters the locale's set lacks are transliterated.
+// The C locale's ASCII is left alone: the catalogue is English there, and
+// the only other bytes are the user's own paths, best shown as they are.
+// So are bytes that are not UTF-8 at all (a path in the locale's own set).
+std::string inLocaleCharset(const std::string& text) {
+  if (isAscii(text)) return text;
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr || strcmp(codeset, "UTF-8") == 0 ||
+      strcmp(codeset, "ANSI_X3.4-1968") == 0) {
+    return text;
+  }
+  iconv_t converter = iconv_open((std::string(codeset) + "//TRANSLIT").c_str(), "UTF-8");
+  // iconv_open's failure value is (iconv_t)-1.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+  std::string result;
+  char buffer[256];
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  while (inLeft > 0) {
+    char* out = buffer;
+    size_t outLeft = sizeof buffer;
+    size_t done = iconv(converter, &in, &inLeft, &out, &outLeft);
+    int error = errno;
+    result.append(buffer, sizeof buffer - outLeft);
+    if (done != static_cast<size_t>(-1) || error == E2BIG) continue;
+    // Not UTF-8 here (EILSEQ, or EINVAL at the end): the byte as it is.
+    result.push_back(*in);
+    ++in;
+    --inLeft;
+  }
+  // A stateful set (ISO-2022-JP) goes back to its initial state.
+  char* out = buffer;
+  size_t outLeft = sizeof buffer;
+  if (iconv(converter, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1)) {
+    result.append(buffer, sizeof buffer - outLeft);
+  }
+  iconv_close(converter);
+  return result;
+}
+
+// "Title: text", one line end, for a person reading a terminal, in the
+// locale's character set.
 void printMessage(const char* text, const char* title) {
   size_t titleLength = strlen(title);
   const char* separator = ": ";
@@ -147,7 +201,8 @@ void printMessage(const char* text, const char* title) {
     separator = " ";
   }
   const char* lineEnd = endsWith(text, strlen(text), "\n") ? "" : "\n";
-  fprintf(stderr, "%s%s%s%s", title, separator, text, lineEnd);
+  std::string line = std::string(title) + separator + text + lineEnd;
+  fputs(inLocaleCharset(line).c_str(), stderr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <strings.h>
 #include <sys/auxv.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -42,15 +43,18 @@ std::string executedPath() {
   return executed ? std::string(executed) : std::string();
 }
 
-// While a child runs, the terminal's SIGINT and SIGQUIT reach it directly
-// (same process group), so the launcher ignores them; SIGTERM and SIGHUP
-// reach only the launcher, which passes them on so the child is never left
-// running orphaned. Whatever the launcher inherited is what children get.
+// While a child runs, the terminal's SIGINT and SIGQUIT reach it directly,
+// so the launcher ignores them; SIGTERM and SIGHUP reach only the launcher,
+// which passes them on so the child is never left running orphaned.
+// Whatever the launcher inherited is what children get.
 const int kWaitSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 const int kWaitSignalCount = sizeof kWaitSignals / sizeof kWaitSignals[0];
 struct sigaction inheritedActions[kWaitSignalCount];
 bool inheritedKnown = false;
 volatile sig_atomic_t waitedChild = 0;
+// The waited child's process group when it leads one of its own; 0 when it
+// shares the launcher's.
+volatile sig_atomic_t waitedGroup = 0;
 volatile sig_atomic_t signalPassedOn = 0;
 
 void noteInheritedActions() {
@@ -71,9 +75,12 @@ void passOn(int sig) {
   int saved = errno;
   pid_t child = static_cast<pid_t>(waitedChild);
   if (child > 0) {
-    kill(child, sig);
+    // Everything the child started hears it too: an installer's download or
+    // helper must not run on orphaned.
+    pid_t target = waitedGroup > 0 ? -static_cast<pid_t>(waitedGroup) : child;
+    kill(target, sig);
     // A stopped child would not hear it until someone continues it.
-    kill(child, SIGCONT);
+    kill(target, SIGCONT);
     signalPassedOn = 1;
   }
   errno = saved;
@@ -119,6 +126,28 @@ void drainPendingSignals(const sigset_t& inheritedMask) {
   }
 }
 
+// Whether the child gets a process group of its own, so that a signal passed
+// on reaches whatever it starts. Not while the launcher is in the foreground
+// of its terminal: a child outside the terminal's foreground group would be
+// stopped the moment it reads or sets the terminal (an interactive
+// installer), and job control (Ctrl-Z, fg) would no longer reach it. There
+// the terminal's own signals already reach every process of the group.
+bool isChildGroupOwn() {
+  int tty = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (tty < 0) return true;
+  pid_t foreground = tcgetpgrp(tty);
+  close(tty);
+  return foreground != getpgrp();
+}
+
+// In the child after fork: it is to learn when the launcher dies, even by
+// SIGKILL, and not run on unsupervised. False when the launcher has died
+// already, before the child could ask.
+bool followLauncher(pid_t launcher) {
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return true;
+  return getppid() == launcher;
+}
+
 // The errno of the child's failed exec, read from the pipe it reports on;
 // 0 when the exec succeeded (which closes the pipe) or nothing came.
 int readStartReport(int fd) {
@@ -146,6 +175,8 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   // Whatever the launcher buffered (the diagnostic log) is written now, once;
   // the child never flushes its inherited copies.
   fflush(nullptr);
+  bool ownGroup = isChildGroupOwn();
+  pid_t launcher = getpid();
   // No signal may run a handler in the child before it has the inherited
   // actions back, nor in the launcher before it knows the child's pid.
   sigset_t all, inheritedMask;
@@ -154,6 +185,8 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   setWaitingActions();
   pid_t pid = fork();
   if (pid == 0) {
+    if (ownGroup) setpgid(0, 0);
+    if (!followLauncher(launcher)) _exit(kStartFailure);
     restoreInheritedActions();
     sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
     execve(path.c_str(), args.data(), envp ? envp : environ);
@@ -170,6 +203,11 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
     sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
     return kStartFailure;
   }
+  // Both sides set the group, so that it exists before either goes on: the
+  // launcher's call fails harmlessly once the child has done it and exec'd.
+  // Without a group of its own, the child alone hears what is passed on.
+  if (ownGroup && setpgid(pid, pid) != 0 && getpgid(pid) != pid) ownGroup = false;
+  waitedGroup = ownGroup ? pid : 0;
   waitedChild = pid;
   sigprocmask(SIG_SETMASK, &inheritedMask, nullptr);
   int error = readStartReport(report[0]);
@@ -184,6 +222,7 @@ int runChild(const std::string& path, const std::vector<std::string>& argv,
   }
   sigprocmask(SIG_SETMASK, &all, nullptr);
   waitedChild = 0;
+  waitedGroup = 0;
   int reaped;
   while ((reaped = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED)) < 0 &&
          errno == EINTR) {

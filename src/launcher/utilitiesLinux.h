@@ -70,8 +70,10 @@ int setRegValue(const std::string& keyName, int keyType, const std::string& key,
 // ended it; 255 when it could not be started, created or waited for.
 // *execErrno (when given) is the errno of the child's failed exec, else 0.
 // Meanwhile SIGINT and SIGQUIT are ignored and SIGTERM and SIGHUP are passed
-// on to the child, followed by SIGCONT (unless inherited as ignored); the
-// child starts with the actions and mask the launcher inherited.
+// on to the child, followed by SIGCONT (unless inherited as ignored): to its
+// whole process group, which the child leads unless the launcher is in the
+// foreground of its terminal. The child starts with the actions and mask the
+// launcher inherited, and gets SIGTERM when the launcher dies.
 int runProgram(const std::string& path, const std::vector<std::string>& argv,
                int* execErrno = nullptr);
 // The same, with LANG replaced by `lang` in the child's environment.

@@ -222,8 +222,9 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
     ProblemCase{"duplicate-key", replaced(kG, "LAUNCHER=", "VERSION=2.0\nLAUNCHER="), NONE,
                 "PKG/setup.ini:6: warning: VERSION is given again in [MANAGER] (first on line 5)",
                 "keep one VERSION line", 0},
-    ProblemCase{"long-line", replaced(kG, "[MANAGER]\n", longValue() + "[MANAGER]\n"), NONE,
-                "PKG/setup.ini:3: warning: the line is longer than 254 bytes", "a line of at most 254", 0},
+    // A long line is one line: one finding, about its key.
+    ProblemCase{"long-line", replaced(kG, "[MANAGER]\n", "LOCATON=" + longValue() + "[MANAGER]\n"), NONE,
+                "PKG/setup.ini:3: warning: unknown key \"LOCATON\"", "LOCATION=ARG=xxx", 0},
     ProblemCase{"bad-boolean", kG + "SILENT=1\n", NONE,
                 "PKG/setup.ini:9: warning: SILENT=1 is none of the words", "SILENT=true", 0},
     ProblemCase{"bad-mode", replaced(kG, "[COMMON]", "MODE=install\n[COMMON]"), NONE,

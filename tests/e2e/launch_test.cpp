@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../test_support.h"
 #include "harness.h"
 
 namespace e2e {
@@ -81,6 +82,18 @@ INSTANTIATE_TEST_SUITE_P(Modes, NoInstallerTest,
                                            ModeCase{"INSTALL", false},
                                            ModeCase{"UNINSTALL", false},
                                            ModeCase{"EXTENSION", true}));
+
+// The catalogue is UTF-8; a terminal in a Latin-1 locale must get Latin-1.
+TEST_F(E2eTest, MessageComesInTheLocalesCharacterSet) {
+  std::string locales = root + "/locales";
+  ASSERT_EQ("", makeLocales(locales, {"fr_FR.ISO-8859-1 fr_FR ISO-8859-1"}));
+  setEnv("LOCPATH", locales);
+  setEnv("LANG", "fr_FR.ISO-8859-1");
+  writeIni(Ini());
+  Result r = run();
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("Erreur: Telvane Quorvin version 1.0.0 ou ult\xe9rieure est introuvable.\n", r.err);
+}
 
 // ---------------------------------------------------------------------------
 // The installer file is missing

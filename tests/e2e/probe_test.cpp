@@ -332,5 +332,24 @@ TEST_F(ProbeTest, UnsetHomeUsesThePasswordDatabaseNotTheWorkingDirectory) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Long paths: every record line is read whole
+
+TEST_F(ProbeTest, AgentUnderALongHomeIsFoundAfterItsInstallation) {
+  home = root + "/" + std::string(150, 'h') + "/" + std::string(150, 'h');
+  mkdirs(home);
+  setEnv("HOME", home);
+  Ini ini;
+  ini.installerLocation = "installer/install";
+  writeIni(ini);
+  AgentInstall a = agent("1.0.0");
+  a.dir = home + "/agent";
+  writeInstaller("installer/install", installs(a));
+  EXPECT_EQ(0, run().status);
+  EXPECT_EQ(0, run().status);
+  EXPECT_EQ(1u, installerRuns().size());
+  EXPECT_EQ(2u, agentRuns().size());
+}
+
 }  // namespace
 }  // namespace e2e

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 
@@ -223,6 +224,58 @@ TEST_F(SafetyTest, LargeKeyFileLoadsInLinearTime) {
   EXPECT_EQ(0, run().status);
   EXPECT_LT(time(nullptr) - start, 5) << "quadratic: 12 s and more";
   EXPECT_EQ(1u, agentRuns().size());
+}
+
+// True once `pid` has ended (gone, or a zombie nobody reaped yet); waits up
+// to five seconds for it.
+bool endsSoon(const std::string& pidText) {
+  std::string stat = "/proc/" + std::to_string(std::atoi(pidText.c_str())) + "/stat";
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream file(stat);
+    std::string line;
+    if (!std::getline(file, line)) return true;
+    size_t paren = line.rfind(')');
+    if (paren != std::string::npos && line.compare(paren, 3, ") Z") == 0) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+TEST_F(SafetyTest, StoppingTheLauncherStopsWhatTheInstallerStarted) {
+  Ini ini;
+  ini.version = "2.0";
+  ini.installerLocation = "install";
+  writeIni(ini);
+  std::string installer = pkgDir + "/install", pidFile = root + "/pid";
+  // SIGTERM passed on reaches the installer's own child.
+  write(installer, "#!/bin/sh\nsleep 300 &\necho $! >'" + pidFile + "'\nkill -TERM $PPID\nwait\n");
+  ASSERT_EQ(0, chmod(installer.c_str(), 0755));
+  EXPECT_EQ(128 + SIGTERM, run().status);
+  EXPECT_TRUE(endsSoon(readFile(pidFile)));
+  // The launcher killed outright: the installer hears of it.
+  write(installer, "#!/bin/sh\necho $$ >'" + pidFile + "'\nkill -KILL $PPID\nexec sleep 300\n");
+  EXPECT_EQ(128 + SIGKILL, run().status);
+  EXPECT_TRUE(endsSoon(readFile(pidFile)));
+}
+
+TEST_F(SafetyTest, InstallerInTheTerminalsForegroundReadsItAndHearsCtrlC) {
+  // In a process group of its own, outside the terminal's foreground group,
+  // the installer would be stopped at its first read.
+  Ini ini;
+  ini.version = "2.0";
+  ini.installerLocation = "install";
+  writeIni(ini);
+  std::string installer = pkgDir + "/install", ready = root + "/ready";
+  write(installer, "#!/bin/sh\ntouch '" + ready + "'\nread answer\nexit $answer\n");
+  ASSERT_EQ(0, chmod(installer.c_str(), 0755));
+  // The keys are typed once the installer waits for them.
+  auto typed = [&](const std::string& keys) {
+    unlink(ready.c_str());
+    return "(until [ -e '" + ready + "' ]; do sleep 0.05; done; printf '" + keys +
+           "') | script -qec";
+  };
+  EXPECT_EQ(7, runStarted(typed("7\\n")).status);  // the answer, as its status
+  EXPECT_EQ(128 + SIGINT, runStarted(typed("\\003")).status);
 }
 
 }  // namespace
