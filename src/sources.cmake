@@ -35,7 +35,8 @@ set(CHECK_UNITS
   checkLines
   check
   checkIdentity
-  sandbox)
+  sandbox
+  syscallFilter)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)
   list(APPEND CHECK_UNIT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/check/${unit}.cpp)
