@@ -552,16 +552,19 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
 }
 
 // An installer that failed while a scratch file system was full ran out of
-// room there: the copy's bound, not the package, may be what failed.
+// room there: the copy's bound, not the package, may be what failed. One
+// that removes what it wrote as it fails may leave no full file system to
+// see: its own words then tell.
 void noteFullFileSystems(TrialReport* report) {
-  if (report->fullFileSystems.empty()) return;
+  bool saidSo = report->installerOutput.find(strerror(ENOSPC)) != std::string::npos;
+  if (report->fullFileSystems.empty() && !saidSo) return;
   for (TrialItem& item : report->items) {
     if (item.code != "installer" || item.holds || !report->installerRan) continue;
     std::string paths;
     for (const std::string& path : report->fullFileSystems) {
-      paths += (paths.empty() ? "" : ", ") + path;
+      paths += (paths.empty() ? " in " : ", ") + path;
     }
-    item.detail += formatText("; it ran out of room: no space left on device (ENOSPC) in %s, "
+    item.detail += formatText("; it ran out of room: no space left on device (ENOSPC)%s, "
                               "%llu MiB each in the copy",
                               paths.c_str(), report->scratchBytes >> 20);
     item.fix = "give the trial more room (--scratch-size SIZE), or let the installer need "
