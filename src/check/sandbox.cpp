@@ -546,7 +546,7 @@ struct CopyWatch {
   std::vector<std::string> refused, full;
 };
 
-const unsigned long long kFullBelowBytes = 64 * 1024;
+const unsigned long long kFullBelowBytes = 64ULL * 1024;
 
 void watchCopy(const CopyLayout& layout, CopyWatch* watch) {
   if (watch->channel >= 0) {

@@ -35,11 +35,11 @@ struct TrialReport {
   unsigned uid = 0;
   std::string home;
   bool homeOnMachine = false;  // this machine has that directory
+  bool sharedNetwork = false;  // the machine's network, else loopback alone
   int verdict = 2;   // 0 every item holds, 1 one fails, 2 no trial
   std::string why;   // for verdict 2: what was missing
   std::vector<std::string> hidden;  // removed first to make the machine clean
   std::vector<std::string> readOnly;  // unwritable in the copy
-  bool sharedNetwork = false;  // the machine's network, else loopback alone
   unsigned long long scratchBytes = 0;
   // What the copy refused: system calls, by name, and the scratch file
   // systems the installer filled.
