@@ -190,7 +190,8 @@ std::string mountPointOf(const std::string& path) {
 // A /dev with the harmless devices only: no disk is reachable inside.
 bool buildDev(const std::string& root, const std::string& size, std::string* why) {
   std::string dev = root + "/dev";
-  if (mount("tmpfs", dev.c_str(), "tmpfs", MS_NOSUID | MS_NOEXEC, ("mode=0755" + size).c_str()) != 0) {
+  if (mount("tmpfs", dev.c_str(), "tmpfs", MS_NOSUID | MS_NOEXEC,
+            ("mode=0755" + size).c_str()) != 0) {
     *why = failure("cannot mount a private", "/dev");
     return false;
   }

@@ -56,7 +56,8 @@ scmp_filter_ctx buildFilter(std::string* why) {
   // Both ways into the kernel of an x86-64 machine: a 32-bit installer must
   // not be a way around the rules. x32 calls are no such way: they fail.
   int rc = 0;
-  for (uint32_t arch : {static_cast<uint32_t>(SCMP_ARCH_X86_64), static_cast<uint32_t>(SCMP_ARCH_X86)}) {
+  const uint32_t arches[] = {SCMP_ARCH_X86_64, SCMP_ARCH_X86};
+  for (uint32_t arch : arches) {
     int added = seccomp_arch_add(filter, arch);
     if (added != 0 && added != -EEXIST) rc = added;
   }

@@ -366,7 +366,8 @@ TEST_F(ContainedTest, AnAbstractSocketOfTheMachineIsOutOfReachUnlessNetworkIsSha
   struct sockaddr_un address = {};
   address.sun_family = AF_UNIX;
   memcpy(address.sun_path + 1, token.data(), token.size());
-  socklen_t size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + token.size());
+  socklen_t size =
+      static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + token.size());
   ASSERT_EQ(0, bind(listener, reinterpret_cast<struct sockaddr*>(&address), size));
   ASSERT_EQ(0, listen(listener, 8));
   const std::string connect =
