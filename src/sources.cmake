@@ -37,6 +37,7 @@ set(CHECK_UNITS
   check
   checkIdentity
   sandbox
+  syscallFilter
   checkEscape)
 set(CHECK_UNIT_SOURCES)
 foreach(unit IN LISTS CHECK_UNITS)

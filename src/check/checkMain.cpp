@@ -21,7 +21,8 @@ const char kUsage[] =
     "       launcher-check [--json] [--strict] --matrix [--as-user=USER] [--home DIR]\n"
     "                      LAUNCHER [LAUNCHER-OPTION...]\n"
     "       launcher-check [--json] [--strict] --trial [--as-root | --as-user[=USER] | --matrix]\n"
-    "                      [--home DIR] [--agent-seconds N] LAUNCHER [LAUNCHER-OPTION...]\n"
+    "                      [--home DIR] [--agent-seconds N] [--network] [--scratch-size SIZE]\n"
+    "                      LAUNCHER [LAUNCHER-OPTION...]\n"
     "       launcher-check --version\n";
 
 struct ToolOptions {
@@ -39,6 +40,33 @@ struct ToolOptions {
 };
 
 const long kMostAgentSeconds = 86400;
+const unsigned long long kLeastScratchBytes = 1ULL << 20, kMostScratchBytes = 1ULL << 40;
+
+// A size as tmpfs takes it: a number of bytes, or of KiB, MiB, GiB or TiB
+// with K, M, G or T after it. False for anything else or out of range.
+bool parseScratchSize(const std::string& text, unsigned long long* bytes) {
+  size_t digits = 0;
+  unsigned long long value = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+    // Past the largest size allowed is too large, whatever follows.
+    if (value > kMostScratchBytes) return false;
+    value = value * 10 + static_cast<unsigned>(text[digits] - '0');
+    ++digits;
+  }
+  if (digits == 0 || text.size() > digits + 1) return false;
+  int shift = 0;
+  if (digits < text.size()) {
+    const char* units = "KMGT";
+    char letter = text[digits];
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    const char* unit = letter != '\0' ? strchr(units, letter) : nullptr;
+    if (!unit) return false;
+    shift = 10 * static_cast<int>(unit - units + 1);
+  }
+  if (value > (kMostScratchBytes >> shift)) return false;
+  *bytes = value << shift;
+  return *bytes >= kLeastScratchBytes;
+}
 
 int usageMistake(const std::string& what) {
   fprintf(stderr, "launcher-check: %s\n%s", what.c_str(), kUsage);
@@ -105,6 +133,16 @@ int launcherCheckMain(int argc, char** argv) {
         return usageMistake("--agent-seconds needs a number of seconds from 0 to 86400");
       }
       options.trialOptions.agentSeconds = static_cast<int>(seconds);
+    } else if (option == "--network") {
+      options.trialOptions.shareNetwork = true;
+    } else if (option == "--scratch-size" || startsWith(option, "--scratch-size=")) {
+      if (option == "--scratch-size" && i + 1 >= argc) {
+        return usageMistake("--scratch-size needs a size");
+      }
+      std::string value = option == "--scratch-size" ? argv[++i] : option.substr(15);
+      if (!parseScratchSize(value, &options.trialOptions.scratchBytes)) {
+        return usageMistake("--scratch-size needs a size from 1M to 1T, such as 512M or 4G");
+      }
     } else if (option == "--version") {
       printf("launcher-check %s\n", LAUNCHER_VERSION);
       return 0;

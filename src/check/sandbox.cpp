@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -24,6 +26,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "syscallFilter.h"
 #include "utilities.h"
 
 namespace {
@@ -185,9 +188,10 @@ std::string mountPointOf(const std::string& path) {
 }
 
 // A /dev with the harmless devices only: no disk is reachable inside.
-bool buildDev(const std::string& root, std::string* why) {
+bool buildDev(const std::string& root, const std::string& size, std::string* why) {
   std::string dev = root + "/dev";
-  if (mount("tmpfs", dev.c_str(), "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755") != 0) {
+  if (mount("tmpfs", dev.c_str(), "tmpfs", MS_NOSUID | MS_NOEXEC,
+            ("mode=0755" + size).c_str()) != 0) {
     *why = failure("cannot mount a private", "/dev");
     return false;
   }
@@ -218,7 +222,7 @@ bool buildDev(const std::string& root, std::string* why) {
   mount("devpts", (dev + "/pts").c_str(), "devpts", MS_NOSUID | MS_NOEXEC,
         "newinstance,ptmxmode=0666,mode=0620");
   if (mount("tmpfs", (dev + "/shm").c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-            "mode=1777") != 0) {
+            ("mode=1777" + size).c_str()) != 0) {
     *why = failure("cannot mount", "/dev/shm");
     return false;
   }
@@ -231,7 +235,51 @@ struct CopyLayout {
   std::vector<std::string> original;  // every top-level name of the machine
   std::string keptInHome;  // the package, shown in the scratch home
   std::vector<std::string> readOnly;  // shown as they are, unwritable
+  // The scratch file systems: where each is mounted here, and the path it
+  // is shown at inside.
+  std::vector<std::pair<std::string, std::string>> bounded;
 };
+
+// Each scratch file system holds at most this much: one installer must not
+// fill the machine's memory.
+std::string sizeOption(const SandboxOptions& options) {
+  return formatText(",size=%llu", options.scratchBytes);
+}
+
+// What reaches the real machine's kernel whatever the namespaces: shown
+// read-only, or masked (a directory by an empty read-only file system, a
+// file by the null device), as container runtimes do by default. A path
+// this kernel lacks needs nothing.
+const char* const kReadOnlyKernelPaths[] = {"/proc/bus", "/proc/fs", "/proc/irq", "/proc/sys",
+                                            "/proc/sysrq-trigger"};
+const char* const kMaskedKernelPaths[] = {"/proc/acpi",      "/proc/kcore",      "/proc/keys",
+                                          "/proc/sched_debug", "/proc/scsi",
+                                          "/proc/timer_list", "/sys/firmware"};
+
+bool shieldKernelPaths(const std::string& root, std::string* why) {
+  struct stat st;
+  for (const char* path : kReadOnlyKernelPaths) {
+    std::string inside = root + path;
+    if (lstat(inside.c_str(), &st) != 0) continue;
+    if (!bindReadOnly(inside, inside, false)) {
+      *why = failure("cannot make read-only", path);
+      return false;
+    }
+  }
+  for (const char* path : kMaskedKernelPaths) {
+    std::string inside = root + path;
+    if (lstat(inside.c_str(), &st) != 0) continue;
+    bool masked = S_ISDIR(st.st_mode)
+                      ? mount("tmpfs", inside.c_str(), "tmpfs",
+                              MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0555") == 0
+                      : bindReadOnly("/dev/null", inside, false);
+    if (!masked) {
+      *why = failure("cannot mask", path);
+      return false;
+    }
+  }
+  return true;
+}
 
 // The mode that gives the caller what it may do in a directory of the real
 // machine, on a directory the caller owns: in a user namespace the real
@@ -328,7 +376,8 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     return false;
   }
   const std::string& scratch = box.scratch;
-  if (mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0700") != 0) {
+  std::string size = sizeOption(options);
+  if (mount("tmpfs", scratch.c_str(), "tmpfs", 0, ("mode=0700" + size).c_str()) != 0) {
     *why = failure("cannot mount a scratch file system on", scratch);
     return false;
   }
@@ -336,7 +385,7 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
   struct stat realRoot;
   if (stat("/", &realRoot) != 0 || !makeDir(scratch + "/upper", 0755) ||
       !makeDir(scratch + "/work", 0700) || !makeDir(root, 0755) ||
-      mount("tmpfs", root.c_str(), "tmpfs", 0, "mode=0755") != 0 ||
+      mount("tmpfs", root.c_str(), "tmpfs", 0, ("mode=0755" + size).c_str()) != 0 ||
       !takeOwnerAndMode(root, realRoot, box.userNamespace)) {
     *why = failure("cannot create the root of the copy in", scratch);
     return false;
@@ -373,19 +422,14 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     *why = failure("cannot mount", "/proc");
     return false;
   }
-  if (!bindReadOnly(proc + "/sys", proc + "/sys", false)) {
-    *why = failure("cannot make read-only", "/proc/sys");
-    return false;
-  }
-  bindReadOnly(proc + "/sysrq-trigger", proc + "/sysrq-trigger", false);
   if (!bindReadOnly("/sys", root + "/sys", true)) {
     *why = failure("cannot show read-only", "/sys");
     return false;
   }
-  if (!buildDev(root, why)) return false;
+  if (!shieldKernelPaths(root, why) || !buildDev(root, size, why)) return false;
   // /run holds the sockets of the machine's services: none is reachable.
   if (mount("tmpfs", (root + "/run").c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-            "mode=0755") != 0) {
+            ("mode=0755" + size).c_str()) != 0) {
     *why = failure("cannot mount a private", "/run");
     return false;
   }
@@ -393,7 +437,7 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
   std::string home = root + box.home;
   std::string homeOptions = formatText("mode=0700,uid=%u,gid=%u",
                                        static_cast<unsigned>(user.uid),
-                                       static_cast<unsigned>(user.gid));
+                                       static_cast<unsigned>(user.gid)) + size;
   if (!makeDirs(home, 0755) ||
       mount("tmpfs", home.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, homeOptions.c_str()) != 0) {
     *why = failure("cannot make a scratch home directory at", user.home);
@@ -409,6 +453,9 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     layout->keptInHome = package;
     layout->readOnly.push_back(package);
   }
+  layout->bounded = {{scratch, "/"},          {root, "/"},
+                     {home, box.home},        {root + "/run", "/run"},
+                     {root + "/dev", "/dev"}, {root + "/dev/shm", "/dev/shm"}};
   return true;
 }
 
@@ -450,15 +497,20 @@ bool becomeUser(const SandboxIdentity& user, bool userNamespace, std::string* wh
 
 [[noreturn]] void runStepChild(const SandboxOptions& options, const Sandbox& box,
                                void* context, SandboxStep step, bool asUser,
-                               const std::string& input, int out, int control) {
+                               const std::string& input, int out, int control,
+                               int filterChannel) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   // A session of its own, without the caller's terminal: nothing inside can
   // type into it (TIOCSTI) or be stopped by its job control.
   setsid();
   close(control);
   std::string why;
-  if (!enterCopy(box.scratch + "/root", &why) ||
-      (asUser && !becomeUser(options.user, box.userNamespace, &why))) {
+  // The filter comes while the step may still load it without
+  // no_new_privs, and after the copy's own mounts, which it would refuse.
+  bool entered = enterCopy(box.scratch + "/root", &why) &&
+                 installSyscallFilter(filterChannel, &why) == 0;
+  close(filterChannel);
+  if (!entered || (asUser && !becomeUser(options.user, box.userNamespace, &why))) {
     dprintf(out, "sandbox: %s\n", why.c_str());
     _exit(125);
   }
@@ -486,24 +538,80 @@ double now() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+// What the first process watches while steps run: the refused calls of
+// every step so far (processes a step left behind are still held by its
+// filter), and the scratch file systems that ran full.
+struct CopyWatch {
+  int channel = -1;  // where the running step sends its filter's listener
+  std::vector<int> listeners;
+  std::vector<std::string> refused, full;
+};
+
+const unsigned long long kFullBelowBytes = 64ULL * 1024;
+
+void watchCopy(const CopyLayout& layout, CopyWatch* watch) {
+  if (watch->channel >= 0) {
+    int listener = receiveSyscallListener(watch->channel);
+    if (listener >= 0) {
+      watch->listeners.push_back(listener);
+      close(watch->channel);
+      watch->channel = -1;
+    }
+  }
+  for (size_t i = 0; i < watch->listeners.size();) {
+    if (answerRefusedCalls(watch->listeners[i], &watch->refused)) {
+      ++i;
+      continue;
+    }
+    close(watch->listeners[i]);
+    watch->listeners.erase(watch->listeners.begin() + static_cast<long>(i));
+  }
+  // A write that failed for want of room leaves its file system full, or
+  // nearly: an installer may remove what it wrote, but not at once.
+  for (const auto& bounded : layout.bounded) {
+    struct statvfs fs;
+    if (statvfs(bounded.first.c_str(), &fs) != 0) continue;
+    bool full = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < kFullBelowBytes ||
+                (fs.f_files > 0 && fs.f_favail == 0);
+    bool known = false;
+    for (const std::string& path : watch->full) known = known || path == bounded.second;
+    if (full && !known) watch->full.push_back(bounded.second);
+  }
+}
+
 // Runs one step, collecting its output until it ends or its time is up.
 // The caller never speaks during a step: anything on `control` then means
 // it is gone, and the step is ended at once.
-void runStep(const SandboxOptions& options, const Sandbox& box, void* context, int control,
-             SandboxStep step, bool asUser, const std::string& input, int seconds,
-             std::string* output, int* status) {
-  int pipeFds[2];
+void runStep(const SandboxOptions& options, const Sandbox& box, const CopyLayout& layout,
+             CopyWatch* watch, void* context, int control, SandboxStep step, bool asUser,
+             const std::string& input, int seconds, std::string* output, int* status) {
+  int pipeFds[2], filterFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) {
     *output = failure("cannot make a pipe for", "a step");
     *status = 125;
     return;
   }
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, filterFds) != 0) {
+    *output = failure("cannot make a socket for", "a step");
+    *status = 125;
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    return;
+  }
+  if (watch->channel >= 0) close(watch->channel);
+  watch->channel = -1;
   pid_t child = fork();
   if (child == 0) {
     close(pipeFds[0]);
-    runStepChild(options, box, context, step, asUser, input, pipeFds[1], control);
+    close(filterFds[0]);
+    // Only the first process answers for the filters.
+    for (int listener : watch->listeners) close(listener);
+    runStepChild(options, box, context, step, asUser, input, pipeFds[1], control,
+                 filterFds[1]);
   }
   close(pipeFds[1]);
+  close(filterFds[1]);
+  watch->channel = filterFds[0];
   if (child < 0) {
     close(pipeFds[0]);
     *output = failure("cannot start", "a step");
@@ -515,6 +623,7 @@ void runStep(const SandboxOptions& options, const Sandbox& box, void* context, i
   int wstatus = 0;
   char buffer[4096];
   while (!ended) {
+    watchCopy(layout, watch);
     struct pollfd caller = {control, POLLIN, 0};
     bool callerGone = poll(&caller, 1, 0) > 0;
     if (waitpid(child, &wstatus, WNOHANG) == child) {
@@ -542,6 +651,7 @@ void runStep(const SandboxOptions& options, const Sandbox& box, void* context, i
     }
   }
   close(pipeFds[0]);
+  watchCopy(layout, watch);
   *status = WIFSIGNALED(wstatus) ? 128 + WTERMSIG(wstatus) : WEXITSTATUS(wstatus);
 }
 
@@ -690,11 +800,26 @@ void collectChanges(const Sandbox& box,
     if (S_ISDIR(st.st_mode)) walkLayer(path, "/" + name, true, box.userNamespace, changes);
   }
   walkLayer(root + home, home, true, box.userNamespace, changes, layout.keptInHome);
+  // The copy's own /run and /dev start as the sandbox made them: whatever
+  // lies there beyond that is the steps' (a runtime unit in /run would take
+  // effect on a real machine).
+  walkLayer(root + "/run", "/run", true, box.userNamespace, changes);
+  walkLayer(root + "/dev", "/dev", true, box.userNamespace, changes, "/dev/pts");
+}
+
+std::string encodeEvents(CopyWatch* watch) {
+  std::string out;
+  for (const std::string& name : watch->refused) out += "r" + name + '\0';
+  for (const std::string& path : watch->full) out += "f" + path + '\0';
+  watch->refused.clear();
+  watch->full.clear();
+  return out;
 }
 
 [[noreturn]] void serve(const SandboxOptions& options, const Sandbox& box,
                         const CopyLayout& layout, void* context, int control) {
   std::string frame;
+  CopyWatch watch;
   while (receiveFrame(control, &frame) && !frame.empty()) {
     char command = frame[0];
     if (command == 'R' && frame.size() >= 1 + sizeof(StepRequest)) {
@@ -702,14 +827,17 @@ void collectChanges(const Sandbox& box,
       memcpy(&request, frame.data() + 1, sizeof request);
       std::string input = frame.substr(1 + sizeof request), output;
       int status = 0;
-      runStep(options, box, context, control, request.step, request.asUser != 0, input,
-              request.seconds, &output, &status);
+      runStep(options, box, layout, &watch, context, control, request.step,
+              request.asUser != 0, input, request.seconds, &output, &status);
       std::string reply(reinterpret_cast<const char*>(&status), sizeof status);
       if (!sendFrame(control, reply + output)) break;
     } else if (command == 'C') {
       std::vector<SandboxChange> changes;
       collectChanges(box, layout, &changes);
       if (!sendFrame(control, encodeChanges(changes))) break;
+    } else if (command == 'S') {
+      watchCopy(layout, &watch);
+      if (!sendFrame(control, encodeEvents(&watch))) break;
     } else {
       break;
     }
@@ -742,6 +870,21 @@ bool enterUserNamespace(std::string* why) {
 
 const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
+// A network namespace of its own starts with loopback down: programs that
+// talk to themselves over 127.0.0.1 need it up.
+bool bringUpLoopback(std::string* why) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  struct ifreq request;
+  memset(&request, 0, sizeof request);
+  memcpy(request.ifr_name, "lo", 3);
+  bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+  if (!up) *why = failure("cannot bring up", "loopback in the copy's network");
+  if (fd >= 0) close(fd);
+  return up;
+}
+
 // The keeper: owns the namespaces, and removes the scratch directory once
 // their first process has ended. It outlives a caller that is stopped or
 // killed: the first process sees the control socket close and ends
@@ -754,9 +897,14 @@ const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
     sendFrame(control, "F" + why);
     _exit(1);
   }
-  if (unshare(CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS) != 0) {
-    sendFrame(control, "F" + failure("cannot make private namespaces", "(PID, IPC, UTS)") +
+  int network = options.shareNetwork ? 0 : CLONE_NEWNET;
+  if (unshare(CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS | network) != 0) {
+    sendFrame(control, "F" + failure("cannot make private namespaces", "(PID, IPC, UTS, network)") +
                            (errno == EPERM ? ": run as root" : ""));
+    _exit(1);
+  }
+  if (network && !bringUpLoopback(&why)) {
+    sendFrame(control, "F" + why);
     _exit(1);
   }
   pid_t first = fork();
@@ -897,6 +1045,21 @@ int sandboxChanges(Sandbox* box, std::vector<SandboxChange>* changes) {
     return -1;
   }
   decodeChanges(reply, changes);
+  return 0;
+}
+
+int sandboxEvents(Sandbox* box, SandboxEvents* events) {
+  std::string reply;
+  if (box->control < 0 || !sendFrame(box->control, "S") ||
+      !receiveFrame(box->control, &reply)) {
+    return -1;
+  }
+  for (size_t at = 0, end; (end = reply.find('\0', at)) != std::string::npos; at = end + 1) {
+    if (end == at) continue;
+    std::string value = reply.substr(at + 1, end - at - 1);
+    if (reply[at] == 'r') events->refusedCalls.push_back(value);
+    if (reply[at] == 'f') events->fullFileSystems.push_back(value);
+  }
   return 0;
 }
 

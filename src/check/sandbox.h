@@ -23,6 +23,13 @@ struct SandboxIdentity {
   std::string home;  // absolute: an empty, private directory there
 };
 
+// How much each scratch file system of the copy holds (its layer over the
+// machine's files, the home directory, /run, /dev, /dev/shm), unless told
+// otherwise. Room for an installer that unpacks a runtime and an agent
+// twice over, while six of them filled at once stay under half the memory
+// of a small build machine (24 GiB).
+const unsigned long long kSandboxScratchBytes = 2ULL << 30;
+
 struct SandboxOptions {
   SandboxIdentity user;  // the ordinary identity steps may run as
   // The working directory of steps, when it exists inside.
@@ -30,6 +37,9 @@ struct SandboxOptions {
   // A directory that must be seen inside (the package): when it lies on
   // another file system than the root, that file system is shown read-only.
   std::string keepDir;
+  // The machine's network instead of one of its own with only loopback.
+  bool shareNetwork = false;
+  unsigned long long scratchBytes = kSandboxScratchBytes;
 };
 
 struct Sandbox {
@@ -78,6 +88,15 @@ int sandboxRun(Sandbox* box, SandboxStep step, bool asUser,
                int* status);
 // Every file created, changed or removed inside so far.
 int sandboxChanges(Sandbox* box, std::vector<SandboxChange>* changes);
+
+// What the copy refused or ran out of since the last time it was asked.
+struct SandboxEvents {
+  std::vector<std::string> refusedCalls;  // system calls, by name, once each
+  // Scratch file systems that were full at some moment, by the path they
+  // are shown at ("/" for the layer over the machine's files).
+  std::vector<std::string> fullFileSystems;
+};
+int sandboxEvents(Sandbox* box, SandboxEvents* events);
 // Ends every process inside, drops the copy and removes the scratch
 // directory. Safe to call on a sandbox that was never set up.
 void sandboxTearDown(Sandbox* box);

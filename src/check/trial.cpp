@@ -567,6 +567,37 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
   return item;
 }
 
+// An installer that failed while a scratch file system was full ran out of
+// room there: the copy's bound, not the package, may be what failed. One
+// that removes what it wrote as it fails may leave no full file system to
+// see: its own words then tell.
+void noteFullFileSystems(TrialReport* report) {
+  bool saidSo = report->installerOutput.find(strerror(ENOSPC)) != std::string::npos;
+  if (report->fullFileSystems.empty() && !saidSo) return;
+  for (TrialItem& item : report->items) {
+    if (item.code != "installer" || item.holds || !report->installerRan) continue;
+    std::string paths;
+    for (const std::string& path : report->fullFileSystems) {
+      paths += (paths.empty() ? " in " : ", ") + path;
+    }
+    item.detail += formatText("; it ran out of room: no space left on device (ENOSPC)%s, "
+                              "%llu MiB each in the copy",
+                              paths.c_str(), report->scratchBytes >> 20);
+    item.fix = "give the trial more room (--scratch-size SIZE), or let the installer need "
+               "less of it";
+  }
+}
+
+// The refused calls of two steps, once each.
+void addRefusedCalls(const SandboxEvents& events, TrialReport* report) {
+  for (const std::string& name : events.refusedCalls) {
+    if (std::find(report->refusedCalls.begin(), report->refusedCalls.end(), name) ==
+        report->refusedCalls.end()) {
+      report->refusedCalls.push_back(name);
+    }
+  }
+}
+
 // Where the installer did write a location record, when not where the
 // launcher reads: a file it wrote with the same name.
 void pointToWrittenLocation(TrialReport* report, const std::string& expected) {
@@ -648,6 +679,8 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   report->uid = identity.uid;
   report->user = who.name;
   report->home = identity.home;
+  report->sharedNetwork = options.shareNetwork;
+  report->scratchBytes = options.scratchBytes;
   struct stat home;
   report->homeOnMachine = stat(identity.home.c_str(), &home) == 0 && S_ISDIR(home.st_mode);
   // Without root, a user namespace maps the caller alone.
@@ -683,6 +716,8 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   if (cwd) sandboxOptions.workDir = cwd;
   free(cwd);
   sandboxOptions.keepDir = check.info.launcherDir;
+  sandboxOptions.shareNetwork = options.shareNetwork;
+  sandboxOptions.scratchBytes = options.scratchBytes;
   TrialContext context{&check, options.agentSeconds};
   Sandbox box;
   if (sandboxSetUp(sandboxOptions, &context, &box, &why) != 0) {
@@ -712,8 +747,11 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
                                     &installStatus) == 0;
   Fields installed = parseFields(output);
   answered = answered && sandboxChanges(&box, &after) == 0;
+  SandboxEvents installEvents, probeEvents;
+  answered = answered && sandboxEvents(&box, &installEvents) == 0;
   answered = answered && sandboxRun(&box, probeStep, true, "",
                                     options.agentSeconds + kStepSeconds, &output, &status) == 0;
+  answered = answered && sandboxEvents(&box, &probeEvents) == 0;
   sandboxTearDown(&box);
   if (!answered) {
     return cannotRun(report, "the throwaway copy of this machine stopped answering, or a "
@@ -727,6 +765,10 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   ini.detail = check.iniPath + " can be read";
   report->items.push_back(ini);
   report->items.push_back(installerItem(installed, installStatus, report));
+  report->fullFileSystems = installEvents.fullFileSystems;
+  noteFullFileSystems(report);
+  addRefusedCalls(installEvents, report);
+  addRefusedCalls(probeEvents, report);
   Fields probed = parseFields(output);
   if (field(probed, "done") != "1") {
     return cannotRun(report, formatText("the trial was stopped before it ended (status %d)", status));
@@ -791,6 +833,9 @@ std::string trialText(const TrialReport& report) {
     out += "  Read-only in the copy (writes there fail, unlike on this machine): " +
            escapedText(path) + "\n";
   }
+  out += report.sharedNetwork ? "  Network: this machine's (--network)\n"
+                              : "  Network: none but loopback, of its own (--network shares "
+                                "this machine's)\n";
   if (!report.installerArgv.empty()) {
     out += "  The installer ran:\n";
     for (size_t i = 0; i < report.installerArgv.size(); ++i) {
@@ -817,6 +862,11 @@ std::string trialText(const TrialReport& report) {
   }
   // Without a readable INI file nothing ran.
   if (report.items.size() < 2) return out + "  Verdict: fails\n";
+  if (!report.refusedCalls.empty()) {
+    std::string names;
+    for (const std::string& name : report.refusedCalls) names += (names.empty() ? "" : ", ") + name;
+    out += "  System calls the copy refused (EPERM), as a container does: " + names + "\n";
+  }
   out += "  Files the installer created, changed or removed (paths of this machine):\n";
   if (report.changes.empty()) out += "    none\n";
   for (const SandboxChange& change : report.changes) out += changeLine(change);
@@ -856,6 +906,10 @@ std::string trialJson(const TrialReport& r) {
                     ", \"verdict\": " + std::to_string(r.verdict) + ", \"why\": " +
                     jsonString(r.why) + ",\n     \"hidden\": " + jsonList(r.hidden) +
                     ", \"readOnly\": " + jsonList(r.readOnly) + ",\n";
+  out += std::string("     \"network\": ") + (r.sharedNetwork ? "\"machine\"" : "\"loopback\"") +
+         ", \"scratchSize\": " + std::to_string(r.scratchBytes) +
+         ", \"refusedCalls\": " + jsonList(r.refusedCalls) +
+         ", \"fullFileSystems\": " + jsonList(r.fullFileSystems) + ",\n";
   out += "     \"installer\": {\"ran\": " + std::string(r.installerRan ? "true" : "false") +
          ", \"argv\": " + jsonList(r.installerArgv) + ", \"status\": " +
          (r.installerRan ? std::to_string(r.installerStatus) : std::string("null")) +

@@ -15,6 +15,8 @@
 
 struct TrialOptions {
   int agentSeconds = 10;  // how long the agent may run before it is ended
+  bool shareNetwork = false;  // the machine's network, not loopback alone
+  unsigned long long scratchBytes = kSandboxScratchBytes;  // each scratch file system
 };
 
 // One part of the contract between the package, its installer and the
@@ -33,10 +35,15 @@ struct TrialReport {
   unsigned uid = 0;
   std::string home;
   bool homeOnMachine = false;  // this machine has that directory
+  bool sharedNetwork = false;  // the machine's network, else loopback alone
   int verdict = 2;   // 0 every item holds, 1 one fails, 2 no trial
   std::string why;   // for verdict 2: what was missing
   std::vector<std::string> hidden;  // removed first to make the machine clean
   std::vector<std::string> readOnly;  // unwritable in the copy
+  unsigned long long scratchBytes = 0;
+  // What the copy refused: system calls, by name, and the scratch file
+  // systems the installer filled.
+  std::vector<std::string> refusedCalls, fullFileSystems;
 
   bool installerRan = false;
   std::vector<std::string> installerArgv;

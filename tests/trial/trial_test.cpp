@@ -3,7 +3,10 @@
 // after each, proof that the real machine kept nothing of it.
 #include <dirent.h>
 #include <ftw.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -320,6 +323,82 @@ TEST_F(TrialTest, AnOrdinaryCallerGetsAUserNamespaceAndNoRoot) {
   EXPECT_EQ(2, r.status) << r.out << r.err;
   EXPECT_NE(std::string::npos, r.out.find("Cannot run: a trial as root needs root")) << r.out;
   setenv("CHECK_UNDER_TEST", given.c_str(), 1);
+}
+
+
+// The copy as a container: what an installer run as root tries, one attack
+// each, and what the real machine kept of it.
+class ContainedTest : public TrialTest {
+ protected:
+  Result trialOf(const std::string& installerBody, std::vector<std::string> options) {
+    Ini ini;
+    ini.installerLocation = "installer/install";
+    writeIni(ini);
+    writeScript("installer/install", "#!/bin/sh\n" + installerBody);
+    options.insert(options.begin(), {"--trial", "--as-root"});
+    return trial(options);
+  }
+};
+
+TEST_F(ContainedTest, KernelSettingsUnderProcAreReadOnly) {
+  const std::string setting = "/proc/irq/default_smp_affinity";
+  std::string before = readFile(setting);
+  Result r = trialOf("echo 1 > " + setting + " && echo written\nexit 0\n", {});
+  std::string after = readFile(setting);
+  if (after != before) write(setting, before);
+  EXPECT_EQ(before, after);
+  EXPECT_EQ(std::string::npos, r.out.find("| written")) << r.out;
+}
+
+TEST_F(ContainedTest, AKeyringCallIsRefusedAndNamed) {
+  // add_key("user", token, "x", 1, the user keyring) on x86-64.
+  Result r = trialOf("perl -e 'my @key = (\"user\", \"" + token + "\", \"x\"); print syscall(248, "
+                     "@key, 1, -4) < 0 ? \"refused: $!\\n\" : \"added\\n\"'\n",
+                     {});
+  EXPECT_NE(std::string::npos, r.out.find("| refused: Operation not permitted")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("System calls the copy refused (EPERM), as a "
+                                          "container does: add_key\n")) << r.out;
+  EXPECT_EQ(std::string::npos, readFile("/proc/keys").find(token));
+}
+
+TEST_F(ContainedTest, AnAbstractSocketOfTheMachineIsOutOfReachUnlessNetworkIsShared) {
+  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path + 1, token.data(), token.size());
+  socklen_t size =
+      static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + token.size());
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<struct sockaddr*>(&address), size));
+  ASSERT_EQ(0, listen(listener, 8));
+  const std::string connect =
+      "perl -MSocket -e 'socket(my $s, PF_UNIX, SOCK_STREAM, 0) or die; print connect($s, "
+      "pack_sockaddr_un(\"\\0" + token + "\")) ? \"reached\\n\" : \"unreachable\\n\"'\n";
+  Result r = trialOf(connect, {});
+  EXPECT_NE(std::string::npos, r.out.find("| unreachable\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("  Network: none but loopback")) << r.out;
+  r = trialOf(connect, {"--network"});
+  EXPECT_NE(std::string::npos, r.out.find("| reached\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("  Network: this machine's (--network)")) << r.out;
+  close(listener);
+}
+
+TEST_F(ContainedTest, WritesToRunAndDevShmAreInTheFootprint) {
+  Result r = trialOf("echo x > /run/" + token + "\necho x > /dev/shm/" + token + "\n", {});
+  for (const std::string& path : {"/run/" + token, "/dev/shm/" + token}) {
+    EXPECT_NE(std::string::npos, r.out.find("created  " + path + "  2 bytes")) << r.out;
+    EXPECT_FALSE(exists(path)) << path;
+  }
+}
+
+TEST_F(ContainedTest, AnInstallerThatFillsItsRoomFailsForThatReason) {
+  Result r = trialOf("dd if=/dev/zero of=/tmp/" + token + " bs=1M count=16 2>/dev/null\n",
+                     {"--scratch-size", "4M"});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  std::string line = itemLine(r.out, "installer");
+  EXPECT_EQ(0u, line.find("FAILS installer")) << line;
+  EXPECT_NE(std::string::npos, line.find("no space left on device (ENOSPC) in /")) << line;
+  EXPECT_NE(std::string::npos, line.find("fix: give the trial more room (--scratch-size SIZE)"))
+      << line;
 }
 
 }  // namespace
