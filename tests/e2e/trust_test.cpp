@@ -161,6 +161,36 @@ TEST_F(TrustTest, AgentRecordsOthersMayWriteAreNotFound) {
                                    "/bin/agent is owned by uid 65534\n"));
 }
 
+TEST_F(TrustTest, AnAclThatLetsAnotherUserWriteIsNotRoots) {
+  auto setfacl = [](const std::string& option, const std::string& path) {
+    ASSERT_EQ(0, system(("setfacl " + option + " '" + path + "'").c_str())) << path;
+  };
+  Ini ini;
+  ini.isAdmin = "true";
+  ini.locationKey = root + "/etc/agent.loc";
+  writeIni(ini);
+  AgentInstall real = agent("1.0.0");
+  real.locationFile = ini.locationKey;
+  installAgent(real);
+  // Root's group named in an ACL is still root's: 0775 root:root as before.
+  setfacl("-m g:0:rwx", agentDir + "/bin/agent");
+  EXPECT_EQ(0, run().status);
+  int runs = 1;
+  for (const std::string& path : {agentDir + "/bin/agent", ini.locationKey, agentDir + "/bin"}) {
+    setfacl("-m u:65534:rwx", path);
+    EXPECT_EQ(1, run({"-log", logPath}).status) << path;
+    EXPECT_NE(std::string::npos, readFile(logPath).find(": " + path +
+                                                        " has an ACL that lets user 65534 write\n"));
+    setfacl("-x u:65534", path);
+    EXPECT_EQ(0, run().status) << path;
+    EXPECT_EQ(static_cast<size_t>(++runs), agentRuns().size());
+  }
+  setfacl("-m u:65534:rwx", home);
+  EXPECT_EQ(0, run({"-log", logPath}).status);
+  EXPECT_NE(std::string::npos, readFile(logPath).find("Not trusted: " + home + ": " + home +
+                                                      " has an ACL that lets user 65534 write\n"));
+}
+
 TEST_F(TrustTest, LogNeverLandsInAFileOthersControl) {
   write(root + "/secret", "secret\n");
   chmod((root + "/secret").c_str(), 0600);
