@@ -300,9 +300,11 @@ std::string aclProblem(const char* acl, size_t size, uid_t euid) {
 
 namespace {
 
-// The ACL of the file `fd` (when >= 0) or at `path`, judged.
-std::string readAclProblem(int fd, const char* path, uid_t euid) {
+// The ACL of the file `fd` (when >= 0) or at `path`, judged; *failed is
+// the errno when it could not be read.
+std::string readAclProblem(int fd, const char* path, uid_t euid, int* failed) {
   const char* kName = "system.posix_acl_access";
+  *failed = 0;
   std::string acl(132, '\0');  // 16 entries, as much as setfacl usually writes
   for (;;) {
     ssize_t length = fd >= 0 ? fgetxattr(fd, kName, acl.data(), acl.size())
@@ -310,33 +312,56 @@ std::string readAclProblem(int fd, const char* path, uid_t euid) {
     if (length >= 0) return aclProblem(acl.data(), static_cast<size_t>(length), euid);
     // No ACL, or a file system without them: the mode says it all.
     if (errno == ENODATA || errno == ENOTSUP) return std::string();
-    if (errno != ERANGE) return "cannot be examined for an ACL: " + std::string(strerror(errno));
+    if (errno != ERANGE) {
+      *failed = errno;
+      return "cannot be examined for an ACL: " + std::string(strerror(errno));
+    }
     length = fd >= 0 ? fgetxattr(fd, kName, nullptr, 0) : getxattr(path, kName, nullptr, 0);
     if (length < 0) continue;  // gone meanwhile: the next read says why
     acl.resize(static_cast<size_t>(length) + 1);
   }
 }
 
+// The ACL of `fd` read through a descriptor opened again from `dirFd`
+// (`name` in it, or the directory itself); `fallback` when that fails or
+// leads elsewhere.
+std::string reopenedAclProblem(int dirFd, const char* name, const struct stat& st,
+                               uid_t euid, const std::string& fallback) {
+  int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = openat(dirFd, name, flags | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+  struct stat again;
+  if (fd < 0) return fallback;
+  std::string problem = fallback;
+  int failed;
+  if (fstat(fd, &again) == 0 && isSameFile(st, again)) problem = readAclProblem(fd, nullptr, euid, &failed);
+  close(fd);
+  return problem;
+}
+
 }  // namespace
 
-std::string aclProblemAt(const char* path, uid_t euid) { return readAclProblem(-1, path, euid); }
+std::string aclProblemAt(const char* path, uid_t euid) {
+  int failed;
+  return readAclProblem(-1, path, euid, &failed);
+}
 
-std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed) {
+std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed,
+                         int dirFd, const char* name) {
   std::string problem = ownershipProblem(st.st_uid, st.st_gid, st.st_mode, euid, stickyAllowed);
   if (!problem.empty() || S_ISLNK(st.st_mode)) return problem;
   if (stickyAllowed && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) return problem;
   // An O_PATH descriptor has no attributes of its own to read. A directory
   // opens again from itself; a file is reached through its name in /proc,
   // which leads to the very file the descriptor holds.
-  if (S_ISDIR(st.st_mode)) {
-    int dir = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      problem = readAclProblem(dir, nullptr, euid);
-      close(dir);
-      return problem;
-    }
+  if (S_ISDIR(st.st_mode)) return reopenedAclProblem(fd, ".", st, euid, "cannot be examined for an ACL");
+  int failed;
+  problem = readAclProblem(-1, ("/proc/self/fd/" + std::to_string(fd)).c_str(), euid, &failed);
+  // Without /proc, a regular file is opened for reading instead (and must
+  // be the same file): opening anything else might have effects.
+  if (failed == ENOENT && S_ISREG(st.st_mode) && name) {
+    return reopenedAclProblem(dirFd, name, st, euid, problem);
   }
-  return readAclProblem(-1, ("/proc/self/fd/" + std::to_string(fd)).c_str(), euid);
+  return problem;
 }
 
 int openTrusted(int dirFd, const std::string& path, int flags, std::string* why) {
@@ -359,7 +384,7 @@ int openTrusted(int dirFd, const std::string& path, int flags, std::string* why)
                 walk.exemptDepth > 0 || (walk.exemptDepth == 0 && name != "..");
   std::string problem =
       exempt ? std::string()
-             : trustProblem(fd, st, walk.euid, false);
+             : trustProblem(fd, st, walk.euid, false, walk.dirFd, name.c_str());
   if (!problem.empty()) {
     *why = shownName(walk, name) + " " + problem;
     close(fd);

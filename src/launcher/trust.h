@@ -55,8 +55,10 @@ std::string aclProblem(const char* acl, size_t size, uid_t euid);
 // has none.
 std::string aclProblemAt(const char* path, uid_t euid);
 // The whole rule for a file opened as `fd` (O_PATH is enough) with status
-// `st`: ownershipProblem, then its ACL.
-std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed);
+// `st`: ownershipProblem, then its ACL. Where /proc is not mounted, a
+// regular file's ACL is read by opening `name` in `dirFd` again, when given.
+std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed,
+                         int dirFd = -1, const char* name = nullptr);
 // Whose symbolic links are followed: root's and the effective user's.
 bool isTrustedOwner(uid_t owner, uid_t euid);
 
