@@ -260,7 +260,7 @@ std::string ownershipProblem(uid_t uid, gid_t gid, mode_t mode, uid_t euid,
 }
 
 std::string aclProblem(const char* acl, size_t size, uid_t euid) {
-  const std::string unreadable = "has an ACL that cannot be read";
+  const char* const unreadable = "has an ACL that cannot be read";
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(acl);
   // Little-endian whatever the machine: a 4-byte version, then entries of
   // a 2-byte tag, 2-byte permissions and a 4-byte id.
