@@ -163,6 +163,21 @@ TEST(ProcessIniTest, ArgListsInFileOrder) {
   EXPECT_EQ("a9999", ini.iniManagerArgs.back());
 }
 
+TEST(ProcessIniTest, ArgIsAKeyOfTheInstallerAndManagerSectionsOnly) {
+  std::vector<IniLineAction> actions;
+  IniListener listener = {[](const IniLine& line, void* context) {
+                            static_cast<std::vector<IniLineAction>*>(context)->push_back(line.action);
+                          },
+                          &actions};
+  TempDir t;
+  writeFile(t / "setup.ini", "[INSTALLER]\nARG=i\n[MANAGER]\nARG=m\n[COMMON]\nARG=c\n");
+  IniSettings ini;
+  ASSERT_EQ(1, processINI(t / "setup.ini", &ini, &listener));
+  EXPECT_EQ(std::vector<IniLineAction>({INI_LINE_SECTION, INI_LINE_KEY_APPLIED, INI_LINE_SECTION,
+                                        INI_LINE_KEY_APPLIED, INI_LINE_SECTION, INI_LINE_KEY_UNKNOWN}),
+            actions);
+}
+
 TEST(ProcessIniTest, MissingFileIsReadAsNothingAndShowsNothing) {
   IniSettings ini;
   testing::internal::CaptureStderr();
@@ -208,6 +223,28 @@ TEST(ParseCmdlineTest, HelpFormsEndTheRun) {
                         {"-input", "x", "/?", "-installerArgs"}};
   for (const Args& args : forms) parse(args, 0);
   EXPECT_EQ("x", parse({"-input", "x", "/?", "-installerArgs"}, 0).argInputFile);
+}
+
+TEST(ParseCmdlineTest, ProgramNameIsNoOptionAndHelpIsHeard) {
+  std::vector<std::pair<int, CmdArgAction>> heard;
+  CmdlineListener listener = {[](int index, CmdArgAction action, void* context) {
+                                static_cast<std::vector<std::pair<int, CmdArgAction>>*>(context)
+                                    ->emplace_back(index, action);
+                              },
+                              &heard};
+  // Started by a name that looks like an option (exec -a).
+  std::string words[] = {"-h", "-silent", "-h", "-wait"};
+  char* argv[] = {&words[0][0], &words[1][0], &words[2][0], &words[3][0], nullptr};
+  CmdSettings cmd;
+  EXPECT_EQ(0, parseCmdlineArg(4, argv, &cmd, &listener));
+  EXPECT_EQ((std::vector<std::pair<int, CmdArgAction>>{{1, CMD_ARG_OPTION}, {2, CMD_ARG_HELP}}),
+            heard);
+  EXPECT_EQ(1, cmd.argIsSilent);
+  EXPECT_EQ(0, cmd.isWait);
+  argv[0] = &words[1][0];
+  CmdSettings named;
+  EXPECT_EQ(1, parseCmdlineArg(1, argv, &named));
+  EXPECT_EQ(0, named.argIsSilent);
 }
 
 // --- Effective settings ------------------------------------------------------

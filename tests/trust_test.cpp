@@ -45,3 +45,35 @@ TEST(TrustRuleTest, WhatMayBeTheLog) {
   };
   for (const auto& d : descriptors) EXPECT_EQ(d.second, callerDescriptor(d.first)) << d.first;
 }
+
+TEST(TrustRuleTest, WhoAnAclLetsWrite) {
+  // Entries as {tag, permissions, id}: user::rw- 1, user: 2, group:: 4,
+  // group: 8, mask 0x10, other 0x20.
+  struct Entry { unsigned tag, perm, id; };
+  auto acl = [](std::initializer_list<Entry> entries, unsigned version = 2) {
+    std::string bytes;
+    auto put = [&bytes](unsigned long value, int size) {
+      for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> (8 * i) & 0xff);
+    };
+    put(version, 4);
+    for (const Entry& e : entries) { put(e.tag, 2); put(e.perm, 2); put(e.id, 4); }
+    return bytes;
+  };
+  const Entry owner{1, 6, 0}, group{4, 4, 0}, other{0x20, 4, 0};
+  const std::pair<std::string, const char*> cases[] = {
+      {acl({owner, group, {0x10, 7, 0}, other}), ""},  // a mask alone
+      {acl({owner, {2, 7, 65534}, group, {0x10, 7, 0}, other}), "has an ACL that lets user 65534 write"},
+      {acl({owner, {2, 7, 65534}, group, {0x10, 5, 0}, other}), ""},  // masked
+      {acl({owner, {2, 7, 0}, {2, 7, 1000}, group, {0x10, 7, 0}, other}), ""},  // root, euid
+      {acl({owner, group, {8, 7, 0}, {0x10, 7, 0}, other}), ""},
+      {acl({owner, group, {8, 6, 100}, {0x10, 7, 0}, other}), "has an ACL that lets group 100 write"},
+      {acl({owner, group, {8, 5, 100}, {0x10, 7, 0}, other}), ""},
+      {acl({owner, group, other}, 1), "has an ACL that cannot be read"},
+      {acl({owner, {0x40, 7, 5}, other}), "has an ACL that cannot be read"},
+      {acl({owner, group, other}).substr(0, 27), "has an ACL that cannot be read"},
+      {std::string(), "has an ACL that cannot be read"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.second, aclProblem(c.first.data(), c.first.size(), 1000)) << c.first.size();
+  }
+}

@@ -302,6 +302,17 @@ std::string createProblem(const CheckIdentity& identity, const std::string& path
   return "it cannot make " + missing + ": " + why;
 }
 
+namespace {
+
+// Root's rule for the file at `path` with status `st`, its ACL included.
+std::string rootsProblem(const std::string& path, const struct stat& st, bool stickyAllowed) {
+  std::string why = ownershipProblem(st.st_uid, st.st_gid, st.st_mode, 0, stickyAllowed);
+  if (!why.empty() || (stickyAllowed && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))) return why;
+  return aclProblemAt(path.c_str(), 0);
+}
+
+}  // namespace
+
 std::string untrustedByRoot(const std::string& path) {
   std::vector<std::string> entries = directoriesAbove(path);
   entries.push_back(path);
@@ -312,13 +323,13 @@ std::string untrustedByRoot(const std::string& path) {
       // or not: the launcher would then refuse it, or follow it.
       struct stat above;
       if (i == 0 || stat(entries[i - 1].c_str(), &above) != 0) return std::string();
-      std::string why = ownershipProblem(above.st_uid, above.st_gid, above.st_mode, 0, false);
+      std::string why = rootsProblem(entries[i - 1], above, false);
       if (why.empty()) return std::string();
       return entries[i - 1] + " " + why + ", so another user could create " + entries[i];
     }
     // The launcher's own rule, as root applies it to every name on the way.
     bool isLast = i + 1 == entries.size();
-    std::string why = ownershipProblem(st.st_uid, st.st_gid, st.st_mode, 0, !isLast);
+    std::string why = rootsProblem(entries[i], st, !isLast);
     if (!why.empty()) return entries[i] + " " + why;
   }
   return std::string();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -91,8 +92,7 @@ bool enter(Walk* walk, int fd, const std::string& name, std::string* why) {
       ++walk->exemptDepth;
     }
     if (walk->exemptDepth < 0) {
-      std::string problem =
-          ownershipProblem(st.st_uid, st.st_gid, st.st_mode, walk->euid, true);
+      std::string problem = trustProblem(fd, st, walk->euid, true);
       if (!problem.empty()) {
         *why = (name == "/" ? name : shownName(*walk, name)) + " " + problem;
         close(fd);
@@ -259,6 +259,111 @@ std::string ownershipProblem(uid_t uid, gid_t gid, mode_t mode, uid_t euid,
   return std::string();
 }
 
+std::string aclProblem(const char* acl, size_t size, uid_t euid) {
+  const char* const unreadable = "has an ACL that cannot be read";
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(acl);
+  // Little-endian whatever the machine: a 4-byte version, then entries of
+  // a 2-byte tag, 2-byte permissions and a 4-byte id.
+  auto u16 = [bytes](size_t at) { return static_cast<unsigned>(bytes[at] | bytes[at + 1] << 8); };
+  auto u32 = [bytes, u16](size_t at) {
+    return static_cast<unsigned long>(u16(at)) | static_cast<unsigned long>(u16(at + 2)) << 16;
+  };
+  const size_t kHeader = 4, kEntry = 8;
+  if (size < kHeader || (size - kHeader) % kEntry != 0 || u32(0) != 2) return unreadable;
+  enum { kUserObj = 1, kUser = 2, kGroupObj = 4, kGroup = 8, kMask = 0x10, kOther = 0x20 };
+  const unsigned kWrite = 2;
+  // Without a mask, nothing limits the named entries.
+  unsigned mask = 7;
+  for (size_t at = kHeader; at < size; at += kEntry) {
+    unsigned tag = u16(at);
+    if (tag != kUserObj && tag != kUser && tag != kGroupObj && tag != kGroup &&
+        tag != kMask && tag != kOther) {
+      return unreadable;
+    }
+    if (tag == kMask) mask = u16(at + 2);
+  }
+  // The owner, the owning group and others are the mode's bits, which the
+  // caller judged already (the group bits being the mask).
+  for (size_t at = kHeader; at < size; at += kEntry) {
+    unsigned tag = u16(at);
+    if (!(u16(at + 2) & mask & kWrite)) continue;
+    unsigned long id = u32(at + 4);
+    if (tag == kUser && !isTrustedOwner(static_cast<uid_t>(id), euid)) {
+      return "has an ACL that lets user " + std::to_string(id) + " write";
+    }
+    if (tag == kGroup && id != 0) {
+      return "has an ACL that lets group " + std::to_string(id) + " write";
+    }
+  }
+  return std::string();
+}
+
+namespace {
+
+// The ACL of the file `fd` (when >= 0) or at `path`, judged; *failed is
+// the errno when it could not be read.
+std::string readAclProblem(int fd, const char* path, uid_t euid, int* failed) {
+  const char* kName = "system.posix_acl_access";
+  *failed = 0;
+  std::string acl(132, '\0');  // 16 entries, as much as setfacl usually writes
+  for (;;) {
+    ssize_t length = fd >= 0 ? fgetxattr(fd, kName, acl.data(), acl.size())
+                             : getxattr(path, kName, acl.data(), acl.size());
+    if (length >= 0) return aclProblem(acl.data(), static_cast<size_t>(length), euid);
+    // No ACL, or a file system without them: the mode says it all.
+    if (errno == ENODATA || errno == ENOTSUP) return std::string();
+    if (errno != ERANGE) {
+      *failed = errno;
+      return "cannot be examined for an ACL: " + std::string(strerror(errno));
+    }
+    length = fd >= 0 ? fgetxattr(fd, kName, nullptr, 0) : getxattr(path, kName, nullptr, 0);
+    if (length < 0) continue;  // gone meanwhile: the next read says why
+    acl.resize(static_cast<size_t>(length) + 1);
+  }
+}
+
+// The ACL of `fd` read through a descriptor opened again from `dirFd`
+// (`name` in it, or the directory itself); `fallback` when that fails or
+// leads elsewhere.
+std::string reopenedAclProblem(int dirFd, const char* name, const struct stat& st,
+                               uid_t euid, const std::string& fallback) {
+  int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = openat(dirFd, name, flags | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+  struct stat again;
+  if (fd < 0) return fallback;
+  std::string problem = fallback;
+  int failed;
+  if (fstat(fd, &again) == 0 && isSameFile(st, again)) problem = readAclProblem(fd, nullptr, euid, &failed);
+  close(fd);
+  return problem;
+}
+
+}  // namespace
+
+std::string aclProblemAt(const char* path, uid_t euid) {
+  int failed;
+  return readAclProblem(-1, path, euid, &failed);
+}
+
+std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed,
+                         int dirFd, const char* name) {
+  std::string problem = ownershipProblem(st.st_uid, st.st_gid, st.st_mode, euid, stickyAllowed);
+  if (!problem.empty() || S_ISLNK(st.st_mode)) return problem;
+  if (stickyAllowed && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) return problem;
+  // An O_PATH descriptor has no attributes of its own to read. A directory
+  // opens again from itself; a file is reached through its name in /proc,
+  // which leads to the very file the descriptor holds.
+  if (S_ISDIR(st.st_mode)) return reopenedAclProblem(fd, ".", st, euid, "cannot be examined for an ACL");
+  int failed;
+  problem = readAclProblem(-1, ("/proc/self/fd/" + std::to_string(fd)).c_str(), euid, &failed);
+  // Without /proc, a regular file is opened for reading instead (and must
+  // be the same file): opening anything else might have effects.
+  if (failed == ENOENT && S_ISREG(st.st_mode) && name) {
+    return reopenedAclProblem(dirFd, name, st, euid, problem);
+  }
+  return problem;
+}
+
 int openTrusted(int dirFd, const std::string& path, int flags, std::string* why) {
   why->clear();
   // A mode always: with variable flags the checked open would be another import.
@@ -279,7 +384,7 @@ int openTrusted(int dirFd, const std::string& path, int flags, std::string* why)
                 walk.exemptDepth > 0 || (walk.exemptDepth == 0 && name != "..");
   std::string problem =
       exempt ? std::string()
-             : ownershipProblem(st.st_uid, st.st_gid, st.st_mode, walk.euid, false);
+             : trustProblem(fd, st, walk.euid, false, walk.dirFd, name.c_str());
   if (!problem.empty()) {
     *why = shownName(walk, name) + " " + problem;
     close(fd);

@@ -44,6 +44,21 @@ void reopenPackageDirectory(const std::string& dir);
 // 100"). A sticky directory may be writable by others when `stickyAllowed`.
 std::string ownershipProblem(uid_t uid, gid_t gid, mode_t mode, uid_t euid,
                              bool stickyAllowed);
+// What an extended access ACL, as the system.posix_acl_access attribute
+// holds it (`size` bytes at `acl`), lets someone write beyond what the owner
+// and mode say: empty when only root, `euid` and root's group may write
+// through it, else "has an ACL that lets user 65534 write", "... group 100
+// ..." or "has an ACL that cannot be read". A named entry's rights count
+// only as far as the mask lets them.
+std::string aclProblem(const char* acl, size_t size, uid_t euid);
+// The same for the ACL of the file at `path` (links followed); empty when it
+// has none.
+std::string aclProblemAt(const char* path, uid_t euid);
+// The whole rule for a file opened as `fd` (O_PATH is enough) with status
+// `st`: ownershipProblem, then its ACL. Where /proc is not mounted, a
+// regular file's ACL is read by opening `name` in `dirFd` again, when given.
+std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed,
+                         int dirFd = -1, const char* name = nullptr);
 // Whose symbolic links are followed: root's and the effective user's.
 bool isTrustedOwner(uid_t owner, uid_t euid);
 

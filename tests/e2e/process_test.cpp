@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "harness.h"
@@ -656,6 +657,53 @@ TEST_F(ProcessTest, AgentThatCannotStartIsLoggedLast) {
   end = "isWait: (1)\nCannot start " + program + ": no such file\n";
   EXPECT_EQ(end, logEnd(end.size()));
   EXPECT_EQ(std::string::npos, readFile(root + "/fds").find(logPath));
+}
+
+TEST_F(ProcessTest, InstallerThatEndsWith255ItselfStartedAndHeldNoReportPipe) {
+  Ini ini;
+  ini.installerLocation = kInstaller;
+  writeIni(ini);
+  // The pipes the installer holds beyond its standard descriptors.
+  write(pkgDir + "/" + kInstaller, "#!/bin/sh\nfor fd in /proc/$$/fd/*; do [ ${fd##*/} -gt 2 ] && "
+                                   "readlink $fd; done | grep pipe: >'" + root + "/pipes'\nexit 255\n");
+  ASSERT_EQ(0, chmod((pkgDir + "/" + kInstaller).c_str(), 0755));
+  Result r = run({"-log", logPath});
+  EXPECT_EQ(255, r.status);
+  EXPECT_EQ(errorMessage(msgInstallFailed(255)), r.err);
+  EXPECT_EQ(std::string::npos, readFile(logPath).find("Cannot start")) << readFile(logPath);
+  // Only those the launcher itself was given.
+  std::string pipes = readFile(root + "/pipes");
+  size_t foreign = 0;
+  for (size_t at = 0, end; (end = pipes.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string pipe = pipes.substr(at, end - at);
+    bool ours = false;
+    for (int fd = 0; fd < 1024; ++fd) {
+      char target[64] = {};
+      std::string link = "/proc/self/fd/" + std::to_string(fd);
+      if (readlink(link.c_str(), target, sizeof target - 1) > 0 && pipe == target) ours = true;
+    }
+    if (!ours) ++foreign;
+  }
+  EXPECT_EQ(0u, foreign) << pipes;
+}
+
+TEST_F(ProcessTest, WaitedAgentThatDumpsCoreEndsWith128PlusTheSignal) {
+  writeIni(Ini());
+  installAgent(agent("1.0.0"));
+  // The core lands in the agent's working directory, inside the test's own.
+  write(agentDir + "/bin/agent", "#!/bin/sh\nulimit -c unlimited\nkill -ABRT $$\n");
+  EXPECT_EQ(134, run({"-wait"}).status);
+}
+
+TEST_F(ProcessTest, TwentyRestartsTakeNoTimeOfTheirOwn) {
+  writeIni(Ini());
+  std::vector<std::string> outcomes(20, "23");
+  outcomes.push_back("0");
+  installAgent(agent("1.0.0", outcomes));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, run({"-wait"}).status);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(21u, agentRuns().size());
 }
 
 }  // namespace

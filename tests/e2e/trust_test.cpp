@@ -3,12 +3,17 @@
 // what runs or which file the log overwrites. The rules that depend on the
 // user id run as that user too.
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "harness.h"
 
@@ -68,6 +73,45 @@ class TrustTest : public E2eTest {
     executable.clear();
     return r;
   }
+  // Runs `program` as root, stopped (traced) right after the exec while
+  // `meanwhile` runs, without /proc when `hideProc`; returns its status.
+  int runStoppedAtExec(const std::string& program, const std::string& argv0, bool hideProc,
+                       const std::function<void()>& meanwhile) {
+    std::vector<std::string> args = {argv0, "-log", logPath};
+    std::vector<char*> argv, envp;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    for (std::string& e : env) envp.push_back(&e[0]);
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (hideProc && (unshare(CLONE_NEWNS) != 0 ||
+                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                       mount("none", "/proc", "tmpfs", 0, nullptr) != 0)) {
+        _exit(126);
+      }
+      int null = open("/dev/null", O_RDWR);
+      if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 ||
+          chdir(workDir.c_str()) != 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+        _exit(126);
+      }
+      execve(program.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) {
+      ADD_FAILURE() << "not stopped at exec: " << status;
+      return -1;
+    }
+    meanwhile();
+    ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  void copyLauncher(const std::string& path) {
+    ASSERT_EQ(0, system(("cp \"$LAUNCHER_UNDER_TEST\" '" + path + "'").c_str())) << path;
+  }
+
   std::string refused(const std::string& log, const std::string& why) {
     return "setup: not writing the log to " + log + ": " + why + "\n";
   }
@@ -159,6 +203,92 @@ TEST_F(TrustTest, AgentRecordsOthersMayWriteAreNotFound) {
   EXPECT_NE(std::string::npos, readFile(logPath).find(
                                    "Not trusted: " + agentDir + "/bin/agent: " + agentDir +
                                    "/bin/agent is owned by uid 65534\n"));
+}
+
+TEST_F(TrustTest, AnAclThatLetsAnotherUserWriteIsNotRoots) {
+  auto setfacl = [](const std::string& option, const std::string& path) {
+    ASSERT_EQ(0, system(("setfacl " + option + " '" + path + "'").c_str())) << path;
+  };
+  Ini ini;
+  ini.isAdmin = "true";
+  ini.locationKey = root + "/etc/agent.loc";
+  writeIni(ini);
+  AgentInstall real = agent("1.0.0");
+  real.locationFile = ini.locationKey;
+  installAgent(real);
+  // Root's group named in an ACL is still root's: 0775 root:root as before.
+  setfacl("-m g:0:rwx", agentDir + "/bin/agent");
+  EXPECT_EQ(0, run().status);
+  int runs = 1;
+  for (const std::string& path : {agentDir + "/bin/agent", ini.locationKey, agentDir + "/bin"}) {
+    setfacl("-m u:65534:rwx", path);
+    EXPECT_EQ(1, run({"-log", logPath}).status) << path;
+    EXPECT_NE(std::string::npos, readFile(logPath).find(": " + path +
+                                                        " has an ACL that lets user 65534 write\n"));
+    setfacl("-x u:65534", path);
+    EXPECT_EQ(0, run().status) << path;
+    EXPECT_EQ(static_cast<size_t>(++runs), agentRuns().size());
+  }
+  setfacl("-m u:65534:rwx", home);
+  EXPECT_EQ(0, run({"-log", logPath}).status);
+  EXPECT_NE(std::string::npos, readFile(logPath).find("Not trusted: " + home + ": " + home +
+                                                      " has an ACL that lets user 65534 write\n"));
+}
+
+TEST_F(TrustTest, ThePackageDirectoryIsExemptButNotWhatLiesAboveIt) {
+  // Unpacked by tar with the archive's user ids: directly in the package.
+  Ini ini;
+  ini.isAdmin = "true";
+  ini.locationKey = pkgDir + "/agent.loc";
+  writeIni(ini);
+  AgentInstall real = agent("1.0.0");
+  real.locationFile = ini.locationKey;
+  installAgent(real);
+  own(ini.locationKey);
+  own(iniPath());
+  EXPECT_EQ(0, run().status);
+  EXPECT_EQ(1u, agentRuns().size());
+  // Out of the package by "..", into a directory others may write.
+  mkdirs(root + "/open");
+  chmod((root + "/open").c_str(), 0777);
+  ini.locationKey = pkgDir + "/../open/agent.loc";
+  writeIni(ini);
+  plantAgent(root + "/evil", root + "/open/agent.loc");
+  EXPECT_EQ(1, run({"-log", logPath}).status);
+  EXPECT_NE(std::string::npos, readFile(logPath).find("Not trusted: " + ini.locationKey + ": " +
+                                                      pkgDir + "/../open is writable by others\n"));
+  EXPECT_TRUE(records("planted").empty());
+}
+
+TEST_F(TrustTest, ADirectorySwappedAfterTheExecIsNotThePackage) {
+  const std::string x = root + "/x";
+  mkdirs(x);
+  copyLauncher(x + "/setup");
+  write(x + "/setup.ini", Ini().text());
+  int status = runStoppedAtExec(x + "/setup", x + "/setup", false, [&] {
+    // The running program is gone from its old place; its name leads to another.
+    ASSERT_EQ(0, rename(x.c_str(), (root + "/old").c_str()));
+    ASSERT_EQ(0, unlink((root + "/old/setup").c_str()));
+    mkdirs(x);
+    copyLauncher(x + "/setup");
+    plantIni(x, "setup.ini");
+  });
+  EXPECT_NE(0, status);
+  EXPECT_TRUE(records("planted").empty());
+}
+
+TEST_F(TrustTest, WithoutProcTheRunningProgramIsFoundByItsName) {
+  const std::string x = root + "/x", y = root + "/y";
+  mkdirs(x);
+  copyLauncher(x + "/setup");
+  write(x + "/setup.ini", Ini().text());
+  write(agentDir + "/bin/agent", "#!/bin/sh\ntouch '" + root + "/started'\n");
+  setEnv("PATH", y + ":/usr/bin:/bin");
+  // Neither /proc nor the path the kernel executed can say which file runs.
+  int status = runStoppedAtExec(x + "/setup", "setup", true,
+                                [&] { ASSERT_EQ(0, rename(x.c_str(), y.c_str())); });
+  EXPECT_EQ(0, status);
+  EXPECT_TRUE(exists(root + "/started"));
 }
 
 TEST_F(TrustTest, LogNeverLandsInAFileOthersControl) {
