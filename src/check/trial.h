@@ -12,15 +12,20 @@
 #include "checkIdentity.h"
 #include "records.h"
 #include "sandbox.h"
+#include "trialVariants.h"
 
 struct TrialOptions {
   int agentSeconds = 10;  // how long the agent may run before it is ended
+  // The last release's launcher: it installs first, in the same copy.
+  std::string upgradeFrom;
+  // Another system's root file system tree, as the copy's lower layer.
+  std::string system;
 };
 
 // One part of the contract between the package, its installer and the
 // launcher, as it turned out.
 struct TrialItem {
-  std::string code;  // stable: ini-file, installer, location, agent-directory,
+  std::string code;  // stable: ini-file, launcher, installer, location, agent-directory,
                      // config, installed-packages, program,
                      // program-silent, agent-run
   bool holds = false;
@@ -54,6 +59,10 @@ struct TrialReport {
   std::string agentOutput;  // its first lines
 
   std::vector<SandboxChange> changes;  // by the installer
+
+  std::string system;      // the tree the copy was made of; empty: this machine
+  bool upgrade = false;    // the last release installed first
+  TrialUpgrade upgradeRun;
 };
 
 // Runs the trial for the package `check` describes, as `who`, with
