@@ -880,9 +880,9 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
 namespace {
 
 // The items in the order they are checked.
-const char* const kItemCodes[] = {"ini-file", "launcher", "installer", "location", "agent-directory", "config",
-                                  "installed-packages", "program", "program-silent",
-                                  "agent-run"};
+const char* const kItemCodes[] = {"ini-file", "launcher", "installer", "location",
+                                  "agent-directory", "config", "installed-packages",
+                                  "program", "program-silent", "agent-run"};
 
 const TrialItem* findItem(const TrialReport& report, const char* code) {
   for (const TrialItem& item : report.items) {

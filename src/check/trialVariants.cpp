@@ -85,7 +85,8 @@ std::string scriptInterpreterOf(const std::string& path) {
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The text between the first pair of quotes in `line` that a shell or env
@@ -231,13 +232,25 @@ std::string upgradeText(const TrialUpgrade& u, bool installerRan) {
   } else {
     out += formatText("the old launcher ended with status %d\n", u.oldStatus);
   }
+  // Why the old release did not install is the first thing to know.
+  if (!u.oldAgentStarted && u.oldStatus != 0 && !u.oldOutput.empty()) {
+    out += "    its output (first lines):\n";
+    size_t at = 0;
+    while (at < u.oldOutput.size()) {
+      size_t end = u.oldOutput.find('\n', at);
+      if (end == std::string::npos) end = u.oldOutput.size();
+      out += "      | " + u.oldOutput.substr(at, end - at) + "\n";
+      at = end + 1;
+    }
+  }
   out += "  Before this package ran, the launcher found: ";
   if (u.beforeLocation.empty()) {
     out += "no agent\n";
   } else {
     out += (u.beforeVersion.empty() ? std::string("an agent of no known version")
                                     : "version " + u.beforeVersion) +
-           " at " + u.beforeLocation + (u.beforeSufficient ? ": sufficient\n" : ": not sufficient\n");
+           " at " + u.beforeLocation +
+           (u.beforeSufficient ? ": sufficient\n" : ": not sufficient\n");
   }
   out += installerRan ? "  The new installer ran\n"
                       : "  The new installer did not run\n";
