@@ -133,8 +133,9 @@ int launcherCheckMain(int argc, char** argv) {
       }
       std::string value = option == name ? argv[++i] : option.substr(name.size() + 1);
       if (!trialPathOption(upgrade, &value)) {
-        return usageMistake(name + " " + value +
-                            (upgrade ? ": no such file" : ": no such directory"));
+        std::string mistake = name;
+        mistake.append(" ").append(value).append(upgrade ? ": no such file" : ": no such directory");
+        return usageMistake(mistake);
       }
       (upgrade ? options.trialOptions.upgradeFrom : options.trialOptions.system) = value;
     } else if (option == "--version") {

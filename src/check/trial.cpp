@@ -32,6 +32,8 @@ const int kStepSeconds = 60;
 const size_t kOutputLines = 20;
 const size_t kOutputBytes = 4000;
 
+bool isUpgrade(const TrialReport& report) { return !report.upgradeRun.from.empty(); }
+
 // --- Fields a step hands back ----------------------------------------------
 
 void put(std::string* out, const std::string& key, const std::string& value) {
@@ -805,7 +807,6 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   sandboxOptions.lowerRoot = options.system;
   if (!options.upgradeFrom.empty()) sandboxOptions.alsoShow = {dirName(options.upgradeFrom)};
   report->system = options.system;
-  report->upgrade = !options.upgradeFrom.empty();
   report->upgradeRun.from = options.upgradeFrom;
   Sandbox box;
   if (sandboxSetUp(sandboxOptions, &context, &box, &why) != 0) {
@@ -834,12 +835,12 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
                sandboxRun(&box, launcherStep, true, "", kStepSeconds, &output, &status) == 0;
     launcherRun = parseFields(output);
   }
-  if (report->upgrade) answered = answered && installOldRelease(&box, report);
+  if (isUpgrade(*report)) answered = answered && installOldRelease(&box, report);
   answered = answered && sandboxChanges(&box, &before) == 0;
 
   int installStatus = 0;
   // As the launcher decides: an agent that suffices is not installed again.
-  bool installs = !report->upgrade || !report->upgradeRun.beforeSufficient;
+  bool installs = !isUpgrade(*report) || !report->upgradeRun.beforeSufficient;
   answered = answered && (!installs || sandboxRun(&box, installStep, true, "", kInstallerSeconds,
                                                   &output, &installStatus) == 0);
   Fields installed = parseFields(installs ? output : std::string());
@@ -867,7 +868,7 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   }
   readProbe(probed, report);
   pointToWrittenLocation(report, field(located, "keyFile"));
-  if (report->upgrade) pointToOldVersion(report);
+  if (isUpgrade(*report)) pointToOldVersion(report);
   report->verdict = 0;
   for (const TrialItem& item : report->items) {
     if (!item.holds) report->verdict = 1;
@@ -937,7 +938,7 @@ std::string trialText(const TrialReport& report) {
   for (const std::string& hidden : report.hidden) {
     out += "  Removed first, for a clean machine: " + hidden + "\n";
   }
-  if (report.upgrade) out += upgradeText(report.upgradeRun, report.installerRan);
+  if (isUpgrade(report)) out += upgradeText(report.upgradeRun, report.installerRan);
   for (const std::string& path : report.readOnly) {
     out += "  Read-only in the copy (writes there fail, unlike on this machine): " + path + "\n";
   }
@@ -990,7 +991,7 @@ std::string trialJson(const TrialReport& r) {
                     ", \"readOnly\": " + jsonList(r.readOnly) + ",\n     \"system\": " +
                     (r.system.empty() ? std::string("null") : jsonString(r.system)) +
                     ", \"upgrade\": " +
-                    (r.upgrade ? upgradeJson(r.upgradeRun, r.installerRan) : std::string("null")) +
+                    (isUpgrade(r) ? upgradeJson(r.upgradeRun, r.installerRan) : std::string("null")) +
                     ",\n";
   out += "     \"installer\": {\"ran\": " + std::string(r.installerRan ? "true" : "false") +
          ", \"argv\": " + jsonList(r.installerArgv) + ", \"status\": " +

@@ -61,8 +61,7 @@ struct TrialReport {
   std::vector<SandboxChange> changes;  // by the installer
 
   std::string system;      // the tree the copy was made of; empty: this machine
-  bool upgrade = false;    // the last release installed first
-  TrialUpgrade upgradeRun;
+  TrialUpgrade upgradeRun;  // from is empty unless the last release installed first
 };
 
 // Runs the trial for the package `check` describes, as `who`, with

@@ -2,12 +2,12 @@
 
 #include <elf.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,10 +43,10 @@ std::string interpreterIn(int fd) {
     if (program.p_type != PT_INTERP) continue;
     if (program.p_filesz < 2 || program.p_filesz > kMostInterpreterBytes) return std::string();
     std::string text(program.p_filesz, '\0');
-    if (!readAt(fd, &text[0], text.size(), static_cast<off_t>(program.p_offset))) {
+    if (!readAt(fd, text.data(), text.size(), static_cast<off_t>(program.p_offset))) {
       return std::string();
     }
-    return std::string(text.c_str());
+    return text.substr(0, text.find('\0'));
   }
   return std::string();
 }

@@ -12,11 +12,11 @@
 // found afterwards.
 struct TrialUpgrade {
   std::string from;  // the old launcher, as given
-  bool oldRan = false;
-  int oldStatus = -1;            // its exit status, when it ended by itself
-  bool oldAgentStarted = false;  // it replaced itself with its agent
-  std::string oldOutput;         // its first lines
+  std::string oldOutput;  // its first lines
   std::string beforeLocation, beforeVersion;
+  int oldStatus = -1;            // its exit status, when it ended by itself
+  bool oldRan = false;
+  bool oldAgentStarted = false;  // it replaced itself with its agent
   bool beforeSufficient = false;
 };
 
