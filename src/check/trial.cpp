@@ -394,7 +394,10 @@ void startAgent(const CheckReport& check, const Settings& settings, const AgentI
   std::string fix = "see its output; the launcher hands its status to the caller";
   if (rc == 255) {
     std::string why = startProblem(command.AgentProgram);
-    if (!why.empty()) fix = startFix(why, command.AgentProgram);
+    if (!why.empty()) {
+      detail += ": it cannot start: " + why;
+      fix = startFix(why, command.AgentProgram);
+    }
   }
   if (rc == 127 && !missingCommand(output).empty()) {
     detail += ": the command " + missingCommand(output) + " was not found";
