@@ -28,6 +28,7 @@ set(LAUNCHER_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/launcher)
 set(CHECK_UNITS
   checkMain
   trial
+  trialVariants
   checkOutput
   checkRun
   checkOptions

@@ -1,6 +1,9 @@
 // launcher-check's own command line: which package, which launcher
 // options, for whom, text or JSON, and whether to try the package for real;
 // the exit status is the verdict.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +25,7 @@ const char kUsage[] =
     "                      LAUNCHER [LAUNCHER-OPTION...]\n"
     "       launcher-check [--json] [--strict] --trial [--as-root | --as-user[=USER] | --matrix]\n"
     "                      [--home DIR] [--agent-seconds N] [--network] [--scratch-size SIZE]\n"
-    "                      LAUNCHER [LAUNCHER-OPTION...]\n"
+    "                      [--upgrade-from OLD-LAUNCHER] [--system DIR] LAUNCHER [LAUNCHER-OPTION...]\n"
     "       launcher-check --version\n";
 
 struct ToolOptions {
@@ -93,6 +96,20 @@ bool chosenIdentity(const ToolOptions& options, bool root, CheckIdentity* identi
   return true;
 }
 
+// The old launcher (a file) or the system tree (a directory) as an
+// absolute path: the trial shows them at their own paths inside.
+bool trialPathOption(bool file, std::string* value) {
+  if (value->empty()) return false;
+  if ((*value)[0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    if (!cwd) return false;
+    *value = std::string(cwd) + "/" + *value;
+    free(cwd);
+  }
+  struct stat st;
+  return stat(value->c_str(), &st) == 0 && (file ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode));
+}
+
 // Prints, and returns the exit status (0 no errors, 1 errors, or with
 // --strict warnings too, 2 usage mistake).
 int launcherCheckMain(int argc, char** argv) {
@@ -143,6 +160,21 @@ int launcherCheckMain(int argc, char** argv) {
       if (!parseScratchSize(value, &options.trialOptions.scratchBytes)) {
         return usageMistake("--scratch-size needs a size from 1M to 1T, such as 512M or 4G");
       }
+    } else if (option == "--upgrade-from" || startsWith(option, "--upgrade-from=") ||
+               option == "--system" || startsWith(option, "--system=")) {
+      bool upgrade = startsWith(option, "--upgrade-from");
+      std::string name = upgrade ? "--upgrade-from" : "--system";
+      if (option == name && i + 1 >= argc) {
+        return usageMistake(name + (upgrade ? " needs the old release's launcher"
+                                            : " needs a root file system tree"));
+      }
+      std::string value = option == name ? argv[++i] : option.substr(name.size() + 1);
+      if (!trialPathOption(upgrade, &value)) {
+        std::string mistake = name;
+        mistake.append(" ").append(value).append(upgrade ? ": no such file" : ": no such directory");
+        return usageMistake(mistake);
+      }
+      (upgrade ? options.trialOptions.upgradeFrom : options.trialOptions.system) = value;
     } else if (option == "--version") {
       printf("launcher-check %s\n", LAUNCHER_VERSION);
       return 0;
@@ -157,6 +189,10 @@ int launcherCheckMain(int argc, char** argv) {
     }
   }
   if (options.asRoot && options.asUser) return usageMistake("--as-root or --as-user, not both");
+  if (!options.trial && (!options.trialOptions.upgradeFrom.empty() ||
+                         !options.trialOptions.system.empty())) {
+    return usageMistake("--upgrade-from and --system go with --trial");
+  }
   if (options.matrix && (options.asRoot || options.clean)) {
     return usageMistake("--matrix already covers root and a clean machine");
   }

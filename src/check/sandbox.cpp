@@ -238,6 +238,7 @@ struct CopyLayout {
   // The scratch file systems: where each is mounted here, and the path it
   // is shown at inside.
   std::vector<std::pair<std::string, std::string>> bounded;
+  std::string lower;  // the tree the copy is made of; empty: this machine
 };
 
 // Each scratch file system holds at most this much: one installer must not
@@ -312,7 +313,7 @@ bool isSpecialTop(const std::string& name) {
 // read-only as a whole.
 bool copyTopEntry(const std::string& scratch, const std::string& name, bool userNamespace,
                   CopyLayout* layout, std::string* why) {
-  std::string real = "/" + name, inside = scratch + "/root/" + name;
+  std::string real = layout->lower + "/" + name, inside = scratch + "/root/" + name;
   struct stat st;
   if (lstat(real.c_str(), &st) != 0) return true;
   layout->original.push_back(name);
@@ -368,6 +369,43 @@ bool copyTopEntry(const std::string& scratch, const std::string& name, bool user
   return true;
 }
 
+// Creates `path` under `root` a directory at a time: a link in another
+// system's tree may point anywhere, and an absolute one would lead the
+// set-up out of the copy onto this machine.
+bool makeDirsWithoutLinks(const std::string& root, const std::string& path) {
+  std::string at = root;
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (slash > start) {
+      at += "/" + path.substr(start, slash - start);
+      struct stat st;
+      if (lstat(at.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) {
+          errno = ENOTDIR;
+          return false;
+        }
+      } else if (!makeDir(at, 0755)) {
+        return false;
+      }
+    }
+    start = slash + 1;
+  }
+  return true;
+}
+
+// A directory of this machine shown read-only at its own path in the copy.
+bool showAtOwnPath(const std::string& root, const std::string& dir, CopyLayout* layout,
+                   std::string* why) {
+  if (!makeDirsWithoutLinks(root, dir) || !bindReadOnly(dir, root + dir, true)) {
+    *why = failure("cannot show in the copy", dir);
+    return false;
+  }
+  layout->readOnly.push_back(dir);
+  return true;
+}
+
 bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* layout,
                std::string* why) {
   // Nothing mounted from here on may reach the rest of the machine.
@@ -382,17 +420,19 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     return false;
   }
   std::string root = scratch + "/root";
+  layout->lower = box.lower;
+  const std::string lowerTop = box.lower.empty() ? "/" : box.lower;
   struct stat realRoot;
-  if (stat("/", &realRoot) != 0 || !makeDir(scratch + "/upper", 0755) ||
+  if (stat(lowerTop.c_str(), &realRoot) != 0 || !makeDir(scratch + "/upper", 0755) ||
       !makeDir(scratch + "/work", 0700) || !makeDir(root, 0755) ||
       mount("tmpfs", root.c_str(), "tmpfs", 0, ("mode=0755" + size).c_str()) != 0 ||
       !takeOwnerAndMode(root, realRoot, box.userNamespace)) {
     *why = failure("cannot create the root of the copy in", scratch);
     return false;
   }
-  DIR* top = opendir("/");
+  DIR* top = opendir(lowerTop.c_str());
   if (!top) {
-    *why = failure("cannot read", "/");
+    *why = failure("cannot read", lowerTop);
     return false;
   }
   std::vector<std::string> names;
@@ -409,7 +449,9 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
   for (const char* name : {"proc", "sys", "dev", "run"}) makeDir(root + "/" + name, 0755);
   // The package may lie on a file system of its own, which the overlay of
   // the root does not show: it is shown as it is, but read-only.
-  std::string packageMount = box.keep.empty() ? "/" : mountPointOf(box.keep);
+  // On another system's tree the package is shown by itself, further down.
+  std::string packageMount =
+      box.keep.empty() || !box.lower.empty() ? "/" : mountPointOf(box.keep);
   if (packageMount != "/") {
     if (!bindReadOnly(packageMount, root + packageMount, true)) {
       *why = failure("cannot show the package's file system", packageMount);
@@ -438,7 +480,7 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
   std::string homeOptions = formatText("mode=0700,uid=%u,gid=%u",
                                        static_cast<unsigned>(user.uid),
                                        static_cast<unsigned>(user.gid)) + size;
-  if (!makeDirs(home, 0755) ||
+  if (!makeDirsWithoutLinks(root, box.home) ||
       mount("tmpfs", home.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, homeOptions.c_str()) != 0) {
     *why = failure("cannot make a scratch home directory at", user.home);
     return false;
@@ -452,6 +494,11 @@ bool buildCopy(const SandboxOptions& options, const Sandbox& box, CopyLayout* la
     }
     layout->keptInHome = package;
     layout->readOnly.push_back(package);
+  } else if (!package.empty() && !box.lower.empty() && !showAtOwnPath(root, package, layout, why)) {
+    return false;
+  }
+  for (const std::string& dir : box.shown) {
+    if (!showAtOwnPath(root, dir, layout, why)) return false;
   }
   layout->bounded = {{scratch, "/"},          {root, "/"},
                      {home, box.home},        {root + "/run", "/run"},
@@ -675,6 +722,7 @@ void addChange(std::vector<SandboxChange>* changes, char change, const struct st
   entry.type = typeOf(st.st_mode);
   entry.path = path;
   entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<long long>(st.st_size);
+  entry.modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   changes->push_back(entry);
 }
 
@@ -684,7 +732,8 @@ void addChange(std::vector<SandboxChange>* changes, char change, const struct st
 // directories above it.
 void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
                bool userNamespace, std::vector<SandboxChange>* changes,
-               const std::string& skip = std::string()) {
+               const std::string& skip = std::string(),
+               const std::string& lowerRoot = std::string()) {
   struct Pending {
     std::string dir, real;
     bool everythingNew;
@@ -716,7 +765,7 @@ void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
       struct stat st, lower;
       if (lstat(path.c_str(), &st) != 0 || realPath == skip) continue;
       bool above = !skip.empty() && skip.compare(0, realPath.size() + 1, realPath + "/") == 0;
-      bool inLower = !here.everythingNew && lstat(realPath.c_str(), &lower) == 0;
+      bool inLower = !here.everythingNew && lstat((lowerRoot + realPath).c_str(), &lower) == 0;
       if (S_ISCHR(st.st_mode) && st.st_rdev == 0) {
         if (inLower) addChange(changes, '-', lower, realPath);
         continue;
@@ -737,7 +786,7 @@ void walkLayer(const std::string& top, const std::string& topReal, bool topNew,
 std::string encodeChanges(const std::vector<SandboxChange>& changes) {
   std::string out;
   for (const SandboxChange& c : changes) {
-    out += formatText("%c%c%lld", c.change, c.type, c.size);
+    out += formatText("%c%c%lld/%lld", c.change, c.type, c.size, c.modified);
     out += '\0';
     out += c.path;
     out += '\0';
@@ -755,7 +804,10 @@ void decodeChanges(const std::string& text, std::vector<SandboxChange>* changes)
     SandboxChange c;
     c.change = text[at];
     c.type = text[at + 1];
-    c.size = strtoll(text.substr(at + 2, head - at - 2).c_str(), nullptr, 10);
+    std::string numbers = text.substr(at + 2, head - at - 2);
+    char* end = nullptr;
+    c.size = strtoll(numbers.c_str(), &end, 10);
+    if (*end == '/') c.modified = strtoll(end + 1, nullptr, 10);
     c.path = text.substr(head + 1, tail - head - 1);
     changes->push_back(c);
     at = tail + 1;
@@ -773,7 +825,8 @@ struct StepRequest {
 void collectChanges(const Sandbox& box,
                     const CopyLayout& layout, std::vector<SandboxChange>* changes) {
   for (const std::string& name : layout.overlaid) {
-    walkLayer(box.scratch + "/upper/" + name, "/" + name, false, box.userNamespace, changes);
+    walkLayer(box.scratch + "/upper/" + name, "/" + name, false, box.userNamespace, changes,
+              std::string(), layout.lower);
   }
   // New top-level entries lie in the copy's own root; the home directory's
   // mount point is the sandbox's, and what lies in it comes next.
@@ -785,7 +838,9 @@ void collectChanges(const Sandbox& box,
   // cppcheck-suppress readdirCalled
   while (const struct dirent* entry = top ? readdir(top) : nullptr) {
     std::string name = entry->d_name;
-    if (name == "." || name == ".." || name == homeTop) continue;
+    // The virtual file systems are the copy's own, also where the system
+    // tree has no directory for them.
+    if (name == "." || name == ".." || name == homeTop || isSpecialTop(name)) continue;
     bool known = false;
     for (const std::string& original : layout.original) known = known || original == name;
     if (!known) added.push_back(name);
@@ -965,6 +1020,26 @@ std::string canonicalPath(const std::string& path) {
   return result == "/" && !rest.empty() ? rest : result + rest;
 }
 
+// The tree another system's copy is made of: a directory other than this
+// machine's root, that an overlay's options can name.
+bool lowerRootUsable(const std::string& given, std::string* lower, std::string* why) {
+  *lower = canonicalPath(given);
+  struct stat st;
+  if (lower->empty() || stat(lower->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *why = given + " is no directory";
+    return false;
+  }
+  if (*lower == "/") {
+    *why = given + " is this machine's root";
+    return false;
+  }
+  if (lower->find_first_of(",:") != std::string::npos) {
+    *why = given + " holds ',' or ':', which an overlay cannot name";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
@@ -974,6 +1049,16 @@ int sandboxSetUp(const SandboxOptions& options, void* context, Sandbox* box,
   if (box->home.size() < 2) {
     *why = "the home directory " + options.user.home + " is not a plain absolute path";
     return -1;
+  }
+  if (!options.lowerRoot.empty() && !lowerRootUsable(options.lowerRoot, &box->lower, why)) {
+    return -1;
+  }
+  for (const std::string& dir : options.alsoShow) {
+    box->shown.push_back(canonicalPath(dir));
+    if (box->shown.back().size() < 2) {
+      *why = dir + " is not a plain absolute path";
+      return -1;
+    }
   }
   const char* tmp = getenv("TMPDIR");
   std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";

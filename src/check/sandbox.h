@@ -40,6 +40,13 @@ struct SandboxOptions {
   // The machine's network instead of one of its own with only loopback.
   bool shareNetwork = false;
   unsigned long long scratchBytes = kSandboxScratchBytes;
+  // A root file system tree (an unpacked image of another system) the copy
+  // is made of instead of this machine's root; it is never written. Empty:
+  // this machine.
+  std::string lowerRoot;
+  // More directories that must be seen inside at their own paths (an older
+  // release of the package), shown read-only.
+  std::vector<std::string> alsoShow;
 };
 
 struct Sandbox {
@@ -50,6 +57,8 @@ struct Sandbox {
   // Where the scratch home and the package are shown: their paths without
   // links, so that no link leads the set-up out of the copy.
   std::string home, keep;
+  std::string lower;               // lowerRoot without links; empty: "/"
+  std::vector<std::string> shown;  // alsoShow, likewise
   // What the copy shows as it is, unwritable: the package when it lies on a
   // file system of its own or in the home directory, and top-level
   // directories the kernel would not overlay.
@@ -63,9 +72,11 @@ struct SandboxChange {
   char type = 'f';    // 'f' file, 'd' directory, 'l' link, 'o' other
   std::string path;
   long long size = 0;
+  // Nanoseconds: a file written again at the same size is a change too.
+  long long modified = 0;
   bool operator==(const SandboxChange& other) const {
     return change == other.change && type == other.type &&
-           path == other.path && size == other.size;
+           path == other.path && size == other.size && modified == other.modified;
   }
 };
 

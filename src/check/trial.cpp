@@ -35,6 +35,8 @@ const int kStepSeconds = 60;
 const size_t kOutputLines = 20;
 const size_t kOutputBytes = 4000;
 
+bool isUpgrade(const TrialReport& report) { return !report.upgradeRun.from.empty(); }
+
 // --- Fields a step hands back ----------------------------------------------
 
 void put(std::string* out, const std::string& key, const std::string& value) {
@@ -102,6 +104,7 @@ void putList(std::string* out, const std::string& key, const std::vector<std::st
 struct TrialContext {
   const CheckReport* check;
   int agentSeconds;
+  std::string upgradeFrom;  // the old launcher, for an upgrade
 };
 
 // The effective settings as the launcher makes them for whoever runs now.
@@ -184,7 +187,9 @@ std::string endCapture(Capture* capture) {
 // Why this user cannot start `path` as a program; "" when nothing is
 // visibly wrong.
 std::string startProblem(const std::string& path) {
-  return whyProgramCannotStart(path, 0, getuid(), getgid());
+  std::string why = whyProgramCannotStart(path, 0, getuid(), getgid());
+  // On another system the file may be there and its loader not.
+  return why.empty() ? elfInterpreterProblem(path) : why;
 }
 
 std::string startFix(const std::string& why, const std::string& path) {
@@ -192,6 +197,9 @@ std::string startFix(const std::string& why, const std::string& path) {
     return "save " + path + " with LF line ends (sed -i 's/[[:cntrl:]]*$//' FILE)";
   }
   if (why == "no execute permission") return "chmod 755 " + path;
+  if (why.find(" not found") != std::string::npos) {
+    return "provide what is missing on the system, or make " + path + " do without it";
+  }
   return "make " + path + " a program this user can run";
 }
 
@@ -397,7 +405,14 @@ void startAgent(const CheckReport& check, const Settings& settings, const AgentI
   std::string fix = "see its output; the launcher hands its status to the caller";
   if (rc == 255) {
     std::string why = startProblem(command.AgentProgram);
-    if (!why.empty()) fix = startFix(why, command.AgentProgram);
+    if (!why.empty()) {
+      detail += ": it cannot start: " + why;
+      fix = startFix(why, command.AgentProgram);
+    }
+  }
+  if (rc == 127 && !missingCommand(output).empty()) {
+    detail += ": the command " + missingCommand(output) + " was not found";
+    fix = "install " + missingCommand(output) + " on the system, or make the agent do without it";
   }
   putItem(text, "agent-run", rc == 0, detail, fix);
 }
@@ -490,6 +505,79 @@ int probeStep(void* context, const std::string&, int out) {
   return 0;
 }
 
+// The last release, installed as a real run of its launcher installs it:
+// same launcher options, same user.
+int oldReleaseStep(void* context, const std::string&, int out) {
+  const TrialContext& trial = *static_cast<TrialContext*>(context);
+  std::vector<std::string> argv = {trial.upgradeFrom};
+  argv.insert(argv.end(), trial.check->launcherArgs.begin(), trial.check->launcherArgs.end());
+  Capture capture;
+  startCapture(&capture);
+  bool agentStarted = false;
+  int rc = runLauncherUntilAgent(trial.upgradeFrom, argv, capture.input, kInstallerSeconds,
+                                 &agentStarted);
+  std::string text;
+  put(&text, "oldStatus", std::to_string(rc));
+  put(&text, "oldAgent", agentStarted ? "1" : "0");
+  put(&text, "oldOutput", endCapture(&capture));
+  finish(out, &text);
+  return 0;
+}
+
+// What this package's launcher finds before it decides to install.
+int beforeStep(void* context, const std::string&, int out) {
+  const CheckReport& check = *static_cast<TrialContext*>(context)->check;
+  Settings settings = settingsHere(check);
+  AgentInfo agent;
+  ProbeTrace trace;
+  getInstalledAgentInfo(check.info, check.ini, settings, &agent, &trace);
+  std::string text;
+  put(&text, "location", agent.refLocation);
+  put(&text, "version", agent.refVersion);
+  put(&text, "sufficient", isAgentSufficient(agent, check.ini) ? "1" : "0");
+  finish(out, &text);
+  return 0;
+}
+
+// The package's own launcher binary on another system: it starts there only
+// with a loader and a C library it was linked for. Its usage text is a run
+// that changes nothing.
+int launcherStep(void* context, const std::string&, int out) {
+  const CheckReport& check = *static_cast<TrialContext*>(context)->check;
+  const std::string& path = check.info.launcherFullPath;
+  Capture capture;
+  startCapture(&capture);
+  bool running = false;
+  double took = 0;
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  int rc = runCaptured(path, {path, "-help"}, capture.input, kStepSeconds / 2, &running, &took);
+  std::string output = endCapture(&capture);
+  std::string text;
+  std::string why = startProblem(path);
+  std::string library = missingLibrary(output);
+  if (rc == 0 || running) {
+    putItem(&text, "launcher", true, path + " starts on this system", "");
+  } else if (!library.empty()) {
+    putItem(&text, "launcher", false,
+            path + " cannot start: " +
+                (library.compare(0, 6, "GLIBC_") == 0
+                     ? "the system's C library lacks " + library
+                     : "the system lacks the library " + library),
+            "build the launcher for the oldest C library you support, or leave this "
+            "system out");
+  } else {
+    putItem(&text, "launcher", false,
+            path + formatText(" cannot start (status %d)", rc) + (why.empty() ? "" : ": " + why) +
+                (!why.empty() || output.empty()
+                     ? std::string()
+                     : ": " + trim(output.substr(0, output.find('\n')))),
+            why.empty() ? std::string("see its output") : startFix(why, path));
+  }
+  finish(out, &text);
+  return 0;
+}
+
 // --- Reading the steps' results --------------------------------------------------
 
 void readItems(const Fields& fields, TrialReport* report) {
@@ -559,6 +647,10 @@ TrialItem installerItem(const Fields& fields, int stepStatus, TrialReport* repor
     item.detail += ": it cannot start: " + why;
     item.fix = startFix(why, report->installerArgv.empty() ? "the installer"
                                                            : report->installerArgv[0]);
+  } else if (rc == 127 && !missingCommand(report->installerOutput).empty()) {
+    std::string command = missingCommand(report->installerOutput);
+    item.detail += ": the installer could not find the command " + command;
+    item.fix = "install " + command + " on the system, or make the installer do without it";
   } else if (rc != 0) {
     item.detail += ": the launcher shows \"Return Code=" + std::to_string(rc) +
                    "\" and ends with it";
@@ -664,6 +756,53 @@ std::vector<SandboxChange> changesBetween(const std::vector<SandboxChange>& befo
   return changes;
 }
 
+// The old release installed in the copy, and what this package's launcher
+// then finds; false when the copy stopped answering.
+bool installOldRelease(Sandbox* box, TrialReport* report) {
+  std::string output;
+  int status = 0;
+  TrialUpgrade& upgrade = report->upgradeRun;
+  if (sandboxRun(box, oldReleaseStep, true, "", kInstallerSeconds + kStepSeconds, &output,
+                 &status) != 0) {
+    return false;
+  }
+  Fields ran = parseFields(output);
+  upgrade.oldRan = field(ran, "done") == "1" && field(ran, "oldStatus") != "255";
+  upgrade.oldStatus = number(field(ran, "oldStatus"));
+  upgrade.oldAgentStarted = field(ran, "oldAgent") == "1";
+  upgrade.oldOutput = field(ran, "oldOutput");
+  if (sandboxRun(box, beforeStep, true, "", kStepSeconds, &output, &status) != 0) return false;
+  Fields found = parseFields(output);
+  upgrade.beforeLocation = field(found, "location");
+  upgrade.beforeVersion = field(found, "version");
+  upgrade.beforeSufficient = field(found, "sufficient") == "1";
+  return true;
+}
+
+TrialItem installerNotRunItem(const TrialUpgrade& upgrade) {
+  TrialItem item;
+  item.code = "installer";
+  item.holds = true;
+  item.detail = "not run: the installed agent, version " + upgrade.beforeVersion +
+                ", already suffices";
+  return item;
+}
+
+// An upgrade whose installer left the old agent in place says so: its exit
+// status alone looks like success.
+void pointToOldVersion(TrialReport* report) {
+  const TrialUpgrade& upgrade = report->upgradeRun;
+  if (!report->installerRan || upgrade.beforeVersion.empty() ||
+      report->agentVersion != upgrade.beforeVersion) {
+    return;
+  }
+  for (TrialItem& item : report->items) {
+    if (item.code != "installed-packages" || item.holds) continue;
+    item.detail += "; the new installer left the old version in place";
+    item.fix = "make the installer replace an installed older agent; " + item.fix;
+  }
+}
+
 int cannotRun(TrialReport* report, const std::string& why) {
   report->why = why;
   report->verdict = 2;
@@ -718,7 +857,11 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   sandboxOptions.keepDir = check.info.launcherDir;
   sandboxOptions.shareNetwork = options.shareNetwork;
   sandboxOptions.scratchBytes = options.scratchBytes;
-  TrialContext context{&check, options.agentSeconds};
+  TrialContext context{&check, options.agentSeconds, options.upgradeFrom};
+  sandboxOptions.lowerRoot = options.system;
+  if (!options.upgradeFrom.empty()) sandboxOptions.alsoShow = {dirName(options.upgradeFrom)};
+  report->system = options.system;
+  report->upgradeRun.from = options.upgradeFrom;
   Sandbox box;
   if (sandboxSetUp(sandboxOptions, &context, &box, &why) != 0) {
     return cannotRun(report, "no throwaway copy of this machine: " + why);
@@ -740,12 +883,21 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   answered = answered &&
              sandboxRun(&box, cleanStep, false, cleanInput, kStepSeconds, &output, &status) == 0;
   report->hidden = listOf(parseFields(output), "hidden");
+  Fields launcherRun;
+  if (!options.system.empty()) {
+    answered = answered &&
+               sandboxRun(&box, launcherStep, true, "", kStepSeconds, &output, &status) == 0;
+    launcherRun = parseFields(output);
+  }
+  if (isUpgrade(*report)) answered = answered && installOldRelease(&box, report);
   answered = answered && sandboxChanges(&box, &before) == 0;
 
   int installStatus = 0;
-  answered = answered && sandboxRun(&box, installStep, true, "", kInstallerSeconds, &output,
-                                    &installStatus) == 0;
-  Fields installed = parseFields(output);
+  // As the launcher decides: an agent that suffices is not installed again.
+  bool installs = !isUpgrade(*report) || !report->upgradeRun.beforeSufficient;
+  answered = answered && (!installs || sandboxRun(&box, installStep, true, "", kInstallerSeconds,
+                                                  &output, &installStatus) == 0);
+  Fields installed = parseFields(installs ? output : std::string());
   answered = answered && sandboxChanges(&box, &after) == 0;
   SandboxEvents installEvents, probeEvents;
   answered = answered && sandboxEvents(&box, &installEvents) == 0;
@@ -764,7 +916,9 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   ini.holds = true;
   ini.detail = check.iniPath + " can be read";
   report->items.push_back(ini);
-  report->items.push_back(installerItem(installed, installStatus, report));
+  readItems(launcherRun, report);
+  report->items.push_back(installs ? installerItem(installed, installStatus, report)
+                                   : installerNotRunItem(report->upgradeRun));
   report->fullFileSystems = installEvents.fullFileSystems;
   noteFullFileSystems(report);
   addRefusedCalls(installEvents, report);
@@ -775,6 +929,7 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   }
   readProbe(probed, report);
   pointToWrittenLocation(report, field(located, "keyFile"));
+  if (isUpgrade(*report)) pointToOldVersion(report);
   report->verdict = 0;
   for (const TrialItem& item : report->items) {
     if (!item.holds) report->verdict = 1;
@@ -787,9 +942,9 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
 namespace {
 
 // The items in the order they are checked.
-const char* const kItemCodes[] = {"ini-file", "installer", "location", "agent-directory", "config",
-                                  "installed-packages", "program", "program-silent",
-                                  "agent-run"};
+const char* const kItemCodes[] = {"ini-file", "launcher", "installer", "location",
+                                  "agent-directory", "config", "installed-packages",
+                                  "program", "program-silent", "agent-run"};
 
 const TrialItem* findItem(const TrialReport& report, const char* code) {
   for (const TrialItem& item : report.items) {
@@ -821,14 +976,20 @@ std::string changeLine(const SandboxChange& change) {
 }
 
 std::string trialText(const TrialReport& report) {
-  std::string out = "\nTrial as " + who(report) + " on a throwaway copy of this machine\n";
+  std::string out = "\nTrial as " + who(report) + " on a throwaway copy of " +
+                    (report.system.empty() ? std::string("this machine") : escapedText(report.system)) +
+                    "\n";
   if (report.verdict == 2) return out + "  Cannot run: " + escapedText(report.why) + "\n";
+  if (!report.system.empty()) {
+    out += "  System: " + escapedText(report.system) + " (the copy's lower layer, never written)\n";
+  }
   out += "  Home directory: " + escapedText(report.home) +
          (report.homeOnMachine ? " (empty, thrown away)\n"
                                : " (empty, thrown away; this machine has no such directory)\n");
   for (const std::string& hidden : report.hidden) {
     out += "  Removed first, for a clean machine: " + escapedText(hidden) + "\n";
   }
+  if (isUpgrade(report)) out += upgradeText(report.upgradeRun, report.installerRan);
   for (const std::string& path : report.readOnly) {
     out += "  Read-only in the copy (writes there fail, unlike on this machine): " +
            escapedText(path) + "\n";
@@ -867,7 +1028,8 @@ std::string trialText(const TrialReport& report) {
     for (const std::string& name : report.refusedCalls) names += (names.empty() ? "" : ", ") + name;
     out += "  System calls the copy refused (EPERM), as a container does: " + names + "\n";
   }
-  out += "  Files the installer created, changed or removed (paths of this machine):\n";
+  out += "  Files the installer created, changed or removed (paths of " +
+         (report.system.empty() ? std::string("this machine") : escapedText(report.system)) + "):\n";
   if (report.changes.empty()) out += "    none\n";
   for (const SandboxChange& change : report.changes) out += changeLine(change);
   out += report.verdict == 0 ? "  Verdict: every item holds\n" : "  Verdict: fails\n";
@@ -905,7 +1067,11 @@ std::string trialJson(const TrialReport& r) {
                     ", \"homeOnMachine\": " + (r.homeOnMachine ? "true" : "false") +
                     ", \"verdict\": " + std::to_string(r.verdict) + ", \"why\": " +
                     jsonString(r.why) + ",\n     \"hidden\": " + jsonList(r.hidden) +
-                    ", \"readOnly\": " + jsonList(r.readOnly) + ",\n";
+                    ", \"readOnly\": " + jsonList(r.readOnly) + ",\n     \"system\": " +
+                    (r.system.empty() ? std::string("null") : jsonString(r.system)) +
+                    ", \"upgrade\": " +
+                    (isUpgrade(r) ? upgradeJson(r.upgradeRun, r.installerRan) : std::string("null")) +
+                    ",\n";
   out += std::string("     \"network\": ") + (r.sharedNetwork ? "\"machine\"" : "\"loopback\"") +
          ", \"scratchSize\": " + std::to_string(r.scratchBytes) +
          ", \"refusedCalls\": " + jsonList(r.refusedCalls) +
@@ -955,6 +1121,10 @@ std::string formatTrialText(const std::vector<TrialReport>& trials) {
   }
   out += "\n" + matrixLine("Trial matrix", users);
   for (const char* code : kItemCodes) {
+    // Only a trial on another system starts the launcher binary itself.
+    bool anySystem = false;
+    for (const TrialReport& report : trials) anySystem = anySystem || !report.system.empty();
+    if (!anySystem && strcmp(code, "launcher") == 0) continue;
     std::vector<std::string> cells;
     for (const TrialReport& report : trials) {
       const TrialItem* item = findItem(report, code);

@@ -12,17 +12,22 @@
 #include "checkIdentity.h"
 #include "records.h"
 #include "sandbox.h"
+#include "trialVariants.h"
 
 struct TrialOptions {
   int agentSeconds = 10;  // how long the agent may run before it is ended
   bool shareNetwork = false;  // the machine's network, not loopback alone
   unsigned long long scratchBytes = kSandboxScratchBytes;  // each scratch file system
+  // The last release's launcher: it installs first, in the same copy.
+  std::string upgradeFrom;
+  // Another system's root file system tree, as the copy's lower layer.
+  std::string system;
 };
 
 // One part of the contract between the package, its installer and the
 // launcher, as it turned out.
 struct TrialItem {
-  std::string code;  // stable: ini-file, installer, location, agent-directory,
+  std::string code;  // stable: ini-file, launcher, installer, location, agent-directory,
                      // config, installed-packages, program,
                      // program-silent, agent-run
   bool holds = false;
@@ -68,6 +73,8 @@ struct TrialReport {
   unsigned row = 0;
   bool predictedFails = false;
   bool contradicted = false;
+  std::string system;      // the tree the copy was made of; empty: this machine
+  TrialUpgrade upgradeRun;  // from is empty unless the last release installed first
 };
 
 // Runs the trial for the package `check` describes, as `who`, with

@@ -55,6 +55,7 @@ def main():
             ("broken, matrix", os.path.join(broken, "setup"), [], ["--matrix"], 1),
             ("no INI", os.path.join(root, "nowhere", "setup"), [], [], 1),
             ("demo, trial matrix", demo_setup, [], ["--trial", "--matrix", "--home", user_home], 0),
+            ("demo, upgrade trial", demo_setup, [], ["--trial", "--upgrade-from", demo_setup], 0),
         ]
         for name, path, options, tool_options, status in cases:
             rc, out = run_check(tool, path, home, *options, tool_options=tool_options)

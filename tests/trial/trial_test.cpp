@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -399,6 +400,169 @@ TEST_F(ContainedTest, AnInstallerThatFillsItsRoomFailsForThatReason) {
   EXPECT_NE(std::string::npos, line.find("no space left on device (ENOSPC) in /")) << line;
   EXPECT_NE(std::string::npos, line.find("fix: give the trial more room (--scratch-size SIZE)"))
       << line;
+}
+
+// --- An upgrade: the last release installed first, in the same copy --------
+
+struct UpgradeCase {
+  const char* name;
+  const char* required;  // by the new package
+  const char* installs;  // the version its installer writes
+  const char* as;
+  int status;
+  std::vector<std::string> shown;
+};
+void PrintTo(const UpgradeCase& c, std::ostream* os) { *os << c.name; }
+
+class UpgradeTest : public TrialTest, public ::testing::WithParamInterface<UpgradeCase> {
+ protected:
+  // A release in `dir`: its launcher, an INI file requiring `required`, and
+  // a shell installer that writes version `installs`.
+  void writeRelease(const std::string& dir, const std::string& required,
+                    const std::string& installs) {
+    pkgDir = dir;
+    mkdirs(dir);
+    writeShellInstaller("exit 0", installs);
+    Ini ini;
+    ini.installerLocation = "installer/install";
+    ini.managerArgs = {token};
+    ini.version = required;
+    writeIni(ini);
+    std::string err;
+    ASSERT_TRUE(standin::copyFile(std::getenv("LAUNCHER_UNDER_TEST"), dir + "/setup", 0755, &err))
+        << err;
+  }
+};
+
+TEST_P(UpgradeTest, JudgesTheNewReleaseOverTheOld) {
+  const UpgradeCase& c = GetParam();
+  std::string newDir = pkgDir;
+  writeRelease(root + "/old", "1.0.0", "1.0.0");
+  writeRelease(newDir, c.required, c.installs);
+  Result r = trial({"--trial", c.as, "--upgrade-from", root + "/old/setup"});
+  EXPECT_EQ(c.status, r.status) << r.out << r.err;
+  for (std::string text : c.shown) {
+    if (text.find("HOME") != std::string::npos) text.replace(text.find("HOME"), 4, home);
+    EXPECT_NE(std::string::npos, r.out.find(text)) << text << "\n" << r.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trial, UpgradeTest,
+    ::testing::Values(
+        UpgradeCase{"upgrades", "2.0.0", "2.0.0", "--matrix", 0,
+                    {"found: version 1.0.0 at /nonexistent/agent: not sufficient\n",
+                     "  The new installer ran\n", "version 2.0.0, at least the required 2.0.0",
+                     "  verdict             works                 works\n"}},
+        UpgradeCase{"leaves_the_old_version", "2.0.0", "1.0.0", "--as-user", 1,
+                    {"  The new installer ran\n",
+                     "lower than the required 2.0.0; the new installer left the old version in place"}},
+        UpgradeCase{"old_release_suffices", "1.0.0", "3.0.0", "--as-root", 0,
+                    {"found: version 1.0.0 at HOME/agent: sufficient\n",
+                     "  The new installer did not run\n",
+                     "ok    installer: not run: the installed agent, version 1.0.0, already suffices"}}),
+    [](const ::testing::TestParamInfo<UpgradeCase>& info) { return std::string(info.param.name); });
+
+// --- Another system: a tiny root made of a static busybox ------------------
+
+class SystemTest : public TrialTest {
+ protected:
+  // busybox and its commands, and the loader and C library the launcher
+  // under test needs, copied from this machine: the launcher starts there.
+  void buildTree() {
+    tree = root + "/tree";
+    for (const char* dir : {"/bin", "/etc", "/tmp", "/root", "/usr"}) mkdirs(tree + dir);
+    std::string err;
+    ASSERT_TRUE(standin::copyFile("/bin/busybox", tree + "/bin/busybox", 0755, &err)) << err;
+    ASSERT_EQ(0, symlink("../bin", (tree + "/usr/bin").c_str()));
+    for (const std::string& command : lines("/bin/busybox --list")) {
+      if (command == "busybox") continue;
+      ASSERT_EQ(0, symlink("busybox", (tree + "/bin/" + command).c_str())) << command;
+    }
+    for (const std::string& line : lines("ldd " + std::string(std::getenv("LAUNCHER_UNDER_TEST")))) {
+      size_t at = line.find('/');
+      if (at == std::string::npos) continue;
+      std::string path = line.substr(at, line.find(' ', at) - at);
+      // The loader is the line without "=>".
+      if (line.find("=>") == std::string::npos) loader = path;
+      libraries.push_back(path);
+    }
+    ASSERT_FALSE(loader.empty()) << "ldd names no loader";
+    for (const std::string& library : libraries) {
+      mkdirs(library.substr(0, library.rfind('/')).insert(0, tree));
+      ASSERT_TRUE(standin::copyFile(library, tree + library, 0755, &err)) << err;
+    }
+    write(tree + "/etc/passwd", "root:x:0:0:root:/root:/bin/sh\n");
+  }
+
+  std::vector<std::string> lines(const std::string& command) {
+    std::vector<std::string> found;
+    FILE* pipe = popen(command.c_str(), "r");
+    char line[4096];
+    while (pipe && fgets(line, sizeof line, pipe)) {
+      found.emplace_back(line);
+      found.back().erase(found.back().find_last_not_of("\n\t ") + 1);
+    }
+    EXPECT_TRUE(pipe && pclose(pipe) == 0) << command;
+    return found;
+  }
+
+  // Every path in the tree with its size and time of change.
+  std::set<std::string> snapshot() {
+    snapshotOf = new std::set<std::string>();
+    nftw(tree.c_str(), [](const char* path, const struct stat* st, int, struct FTW*) {
+      snapshotOf->insert(std::string(path) + " " + std::to_string(st->st_size) + " " +
+                         std::to_string(st->st_ctim.tv_sec) + "." + std::to_string(st->st_ctim.tv_nsec));
+      return 0;
+    }, 16, FTW_PHYS);
+    std::set<std::string> found = *snapshotOf;
+    delete snapshotOf;
+    return found;
+  }
+
+  std::string tree;
+  std::vector<std::string> libraries;  // the loader among them
+  std::string loader;
+  static std::set<std::string>* snapshotOf;
+};
+std::set<std::string>* SystemTest::snapshotOf = nullptr;
+
+TEST_F(SystemTest, AShellAgentWorksAndAPythonAgentFailsNamingPython) {
+  ASSERT_NO_FATAL_FAILURE(buildTree());
+  std::set<std::string> before = snapshot();
+  writeShellInstaller();
+  Result r = trial({"--trial", "--matrix", "--system", tree});
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("Trial as root (uid 0) on a throwaway copy of " + tree))
+      << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("  launcher            ok                    ok\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("  verdict             works                 works\n")) << r.out;
+
+  writeScript("installer/install", readFile(pkgDir + "/installer/install") +
+                                       "echo '#!/usr/bin/python3' > \"$dir/bin/agent\"\n");
+  r = trial({"--trial", "--as-user", "--system", tree});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  std::string line = itemLine(r.out, "program");
+  EXPECT_EQ(0u, line.find("FAILS program")) << line;
+  EXPECT_NE(std::string::npos, line.find("interpreter \"/usr/bin/python3\" not found")) << line;
+  EXPECT_EQ(before, snapshot());
+}
+
+// What the tree lacks fails the item that needs it: the launcher's loader,
+// and a command the installer calls.
+TEST_F(SystemTest, WhatTheTreeLacksIsNamed) {
+  ASSERT_NO_FATAL_FAILURE(buildTree());
+  writeShellInstaller();
+  writeScript("installer/install", "#!/bin/sh\ncurl -o agent.tgz https://example.invalid/\n");
+  ASSERT_EQ(0, unlink((tree + loader).c_str()));
+  Result r = trial({"--trial", "--as-root", "--system", tree});
+  EXPECT_EQ(1, r.status) << r.out << r.err;
+  std::string launcher = itemLine(r.out, "launcher");
+  EXPECT_EQ(0u, launcher.find("FAILS launcher")) << launcher;
+  EXPECT_NE(std::string::npos, launcher.find("ELF interpreter /lib")) << launcher;
+  std::string installer = itemLine(r.out, "installer");
+  EXPECT_NE(std::string::npos, installer.find("exit status 127: the installer could not find the command curl"))
+      << installer;
 }
 
 }  // namespace
