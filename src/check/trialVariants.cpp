@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "check.h"
+#include "checkEscape.h"
 #include "utilities.h"
 
 namespace {
@@ -222,7 +223,7 @@ int runLauncherUntilAgent(const std::string& path, const std::vector<std::string
 }
 
 std::string upgradeText(const TrialUpgrade& u, bool installerRan) {
-  std::string out = "  Upgrade from " + u.from + ": ";
+  std::string out = "  Upgrade from " + escapedText(u.from) + ": ";
   if (!u.oldRan) {
     out += "the old launcher could not be run\n";
   } else if (u.oldAgentStarted) {
@@ -234,22 +235,15 @@ std::string upgradeText(const TrialUpgrade& u, bool installerRan) {
   }
   // Why the old release did not install is the first thing to know.
   if (!u.oldAgentStarted && u.oldStatus != 0 && !u.oldOutput.empty()) {
-    out += "    its output (first lines):\n";
-    size_t at = 0;
-    while (at < u.oldOutput.size()) {
-      size_t end = u.oldOutput.find('\n', at);
-      if (end == std::string::npos) end = u.oldOutput.size();
-      out += "      | " + u.oldOutput.substr(at, end - at) + "\n";
-      at = end + 1;
-    }
+    out += "    its output (first lines):\n" + escapedLines(u.oldOutput, "      | ");
   }
   out += "  Before this package ran, the launcher found: ";
   if (u.beforeLocation.empty()) {
     out += "no agent\n";
   } else {
     out += (u.beforeVersion.empty() ? std::string("an agent of no known version")
-                                    : "version " + u.beforeVersion) +
-           " at " + u.beforeLocation +
+                                    : "version " + escapedText(u.beforeVersion)) +
+           " at " + escapedText(u.beforeLocation) +
            (u.beforeSufficient ? ": sufficient\n" : ": not sufficient\n");
   }
   out += installerRan ? "  The new installer ran\n"
