@@ -74,9 +74,11 @@ struct SandboxChange {
   long long size = 0;
   // Nanoseconds: a file written again at the same size is a change too.
   long long modified = 0;
+  // A directory's own time moves with every entry made in it, and those
+  // entries are listed themselves: only a file's or a link's time counts.
   bool operator==(const SandboxChange& other) const {
-    return change == other.change && type == other.type &&
-           path == other.path && size == other.size && modified == other.modified;
+    return change == other.change && type == other.type && path == other.path &&
+           size == other.size && (type == 'd' || modified == other.modified);
   }
 };
 
