@@ -141,10 +141,23 @@ TEST_F(TrialTest, TheDemoPackageWorksAsRootAndAsAnOrdinaryUser) {
   }
   // The ordinary user is someone who can log in, or a new user with a home
   // of their own: nobody, with no home, would fail any per-user package.
-  Result r = trial({"--trial", "--matrix"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
-  EXPECT_EQ(std::string::npos, r.out.find("error")) << r.out;
-  EXPECT_EQ(std::string::npos, r.out.find("uid 65534")) << r.out;
+  // Once as this machine is, once as one with only root and nobody.
+  std::string onlySystem = root + "/only-system-accounts";
+  write(root + "/passwd", "root:x:0:0:root:/root:/bin/bash\n"
+                          "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n");
+  write(onlySystem, "#!/bin/sh\nexec unshare -m sh -c 'mount --bind " + root +
+                        "/passwd /etc/passwd && exec \"$@\"' sh \"$@\"\n");
+  chmod(onlySystem.c_str(), 0755);
+  for (const std::string& wrapper : {std::string(), onlySystem + " "}) {
+    for (const char* dryRun : {"--matrix", "--trial --matrix"}) {
+      Result r = trial({dryRun}, wrapper);
+      EXPECT_EQ(0, r.status) << r.out << r.err;
+      EXPECT_EQ(std::string::npos, r.out.find("error")) << r.out;
+      EXPECT_EQ(std::string::npos, r.out.find("uid 65534")) << r.out;
+    }
+  }
+  Result r = trial({"--trial", "--matrix"}, onlySystem + " ");
+  EXPECT_NE(std::string::npos, r.out.find("3  a new user (uid 1000, assumed")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("  verdict             works                 works\n")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("/.quorvin-demo/location  ")) << r.out;
 }
