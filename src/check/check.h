@@ -116,6 +116,10 @@ std::string shown(const std::string& text);
 // byte; valid characters are never escaped above U+007F, so such an escape
 // always stands for a raw byte.
 std::string jsonString(const std::string& bytes);
+// Why the installed-packages file at `path` names no agent version: most
+// often an agent line written with double quotes, which the launcher does
+// not read.
+std::string packagesFileWhy(const std::string& path);
 // The known text nearest to `text` (ignoring case), or "" when none is
 // close enough to be a likely misspelling.
 std::string nearestText(const std::string& text,

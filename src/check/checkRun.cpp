@@ -173,8 +173,7 @@ void describeProbe(CheckReport* report) {
   if (trace.appDataDir.empty()) return;
   addLook(report, "packages", "installed-packages file", trace.installedXMLFile,
           report->agent.refVersion,
-          std::string("it holds no line with <package id='") + kAgentPackageId +
-              "' version='...'");
+          packagesFileWhy(trace.installedXMLFile));
 }
 
 // A file that root's rule refuses counts as missing for root: an agent
@@ -214,16 +213,28 @@ std::string checkLocationWritable(const KeyLines& keyLine, CheckReport* report) 
   std::string why = createProblem(report->identity, trace.keyFile);
   if (why.empty()) return why;
   bool isKey = trace.locationSource == "key";
-  addProblem(report, report->iniPath,
-             lineOf(keyLine, isKey ? "LOCATION_KEY" : "LOCATION_FILE"), CHECK_ERROR,
-             "location-not-writable",
+  // An ordinary user in admin mode reads a machine-wide location only
+  // because ISADMIN=true says so: that line is what to change.
+  bool byIsAdmin = report->identity.uid != 0 && report->settings.isUserAdmin &&
+                   !report->cmd.argIsUserAdmin && isTrueWord(report->ini.iniIsAdmin);
+  int line = byIsAdmin ? lineOf(keyLine, "ISADMIN")
+                       : lineOf(keyLine, isKey ? "LOCATION_KEY" : "LOCATION_FILE");
+  std::string fix = report->identity.uid == 0
+                        ? std::string("a location root may write")
+                        : "a per-user location under a home directory the user owns "
+                          "(ISADMIN=false, LOCATION_KEY relative to $HOME)";
+  if (byIsAdmin) {
+    fix = "remove ISADMIN=" + report->ini.iniIsAdmin +
+          " (root runs in admin mode without it), so that an ordinary user's run "
+          "reads the location under the home directory";
+  }
+  addProblem(report, report->iniPath, line, CHECK_ERROR, "location-not-writable",
              "the installer, run by " + identityText(report->identity) +
-                 ", cannot write " + trace.keyFile + " where the launcher will look: " +
-                 why + "; the agent is then never found",
-             report->identity.uid == 0
-                 ? std::string("a location root may write")
-                 : "a per-user location under a home directory the user owns "
-                   "(ISADMIN=false, LOCATION_KEY relative to $HOME)");
+                 ", cannot write " + trace.keyFile + " where the launcher will look" +
+                 (byIsAdmin ? " (admin mode by ISADMIN=" + report->ini.iniIsAdmin + ")"
+                            : std::string()) +
+                 ": " + why + "; the agent is then never found",
+             fix);
   return why;
 }
 

@@ -448,9 +448,7 @@ int probeStep(void* context, const std::string&, int out) {
                        (required.empty() ? std::string("1.0.0") : required) + "'/>";
     std::string detail =
         agent.refVersion.empty()
-            ? refusedOr(trace, trace.installedXMLFile,
-                        std::string("it holds no line with <package id='") + kAgentPackageId +
-                            "' version='...'")
+            ? refusedOr(trace, trace.installedXMLFile, packagesFileWhy(trace.installedXMLFile))
             : "version " + agent.refVersion + (sufficient ? ", at least " : ", lower than ") +
                   "the required " + (required.empty() ? std::string("(any)") : required);
     putItem(&text, "installed-packages", sufficient, trace.installedXMLFile + ": " + detail,
