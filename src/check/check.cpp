@@ -110,6 +110,13 @@ int countProblems(const CheckReport& report, CheckSeverity severity) {
   return count;
 }
 
+const CheckProblem* firstCause(const CheckReport& report) {
+  for (const CheckProblem& problem : report.problems) {
+    if (problem.severity == CHECK_ERROR && !problem.consequences.empty()) return &problem;
+  }
+  return nullptr;
+}
+
 std::string plural(int count, const char* word) {
   return formatText("%d %s%s", count, word, count == 1 ? "" : "s");
 }

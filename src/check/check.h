@@ -26,6 +26,9 @@ struct CheckProblem {
   std::string code;     // stable name of the problem class
   std::string message;  // what is wrong and what the launcher makes of it
   std::string fix;      // what to write or do instead
+  // The problems this one explains: gone once it is mended, so they are
+  // listed under it and not counted.
+  std::vector<CheckProblem> consequences;
 };
 
 // One effective setting and where it came from: "INI", "option" or
@@ -62,6 +65,10 @@ struct CheckReport {
   // machine where no agent is installed.
   CheckIdentity identity;
   bool clean = false;
+  // The INI file's bytes, when a changed copy of the package's INI is judged
+  // (a mended cause, a suggested fix) instead of the file itself.
+  bool iniFromText = false;
+  std::string iniText;
 
   bool iniRead = false;
   bool help = false;  // a help form: the run only shows the usage
@@ -105,6 +112,8 @@ void addProblem(CheckReport* report, const std::string& file, int line,
                 CheckSeverity severity, const char* code,
                 const std::string& message, const std::string& fix);
 int countProblems(const CheckReport& report, CheckSeverity severity);
+// The first error that explains others, or null.
+const CheckProblem* firstCause(const CheckReport& report);
 
 // "1 error", "2 errors".
 std::string plural(int count, const char* word);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "checkFiles.h"
@@ -9,6 +10,7 @@
 #include "checkOptions.h"
 #include "checkValues.h"
 #include "commands.h"
+#include "files.h"
 #include "probe.h"
 #include "settings.h"
 #include "stringtable.h"
@@ -19,6 +21,9 @@
 const char kAgentDirectoryStandIn[] = "<agent directory>";
 
 namespace {
+
+// Far beyond any INI file; a bound on what a changed copy holds.
+const size_t kMostIniBytes = 1U << 20;
 
 std::string flag(int value) { return std::to_string(value); }
 
@@ -410,6 +415,232 @@ void addRunFails(CheckReport* report) {
              report->failFix);
 }
 
+// The INI file as the launcher reads it, up to a size no INI file reaches.
+std::string iniBytes(const std::string& path) {
+  std::string text;
+  FILE* file = openRegularFile(path);
+  if (!file) return text;
+  char buffer[4096];
+  size_t got;
+  while (text.size() < kMostIniBytes && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  fclose(file);
+  return text;
+}
+
+CheckReport judged(const std::string& launcherPath, const std::vector<std::string>& args,
+                   const CheckIdentity& who, bool clean, const std::string& text) {
+  CheckReport copy;
+  copy.identity = who;
+  copy.clean = clean;
+  copy.iniFromText = true;
+  copy.iniText = text;
+  checkPackage(launcherPath, args, &copy);
+  return copy;
+}
+
+bool hasCode(const CheckReport& report, const std::string& code) {
+  for (const CheckProblem& problem : report.problems) {
+    if (problem.code == code) return true;
+  }
+  return false;
+}
+
+// The lines of `text`, each with its line end.
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line;
+  return text;
+}
+
+// The section header a line of the INI file starts, or "".
+std::string headerIn(const std::string& text) {
+  for (const char* header : iniSectionHeaders()) {
+    if (text.find(header) != std::string::npos) return header;
+  }
+  return std::string();
+}
+
+// The INI text with `problem` mended, when it is a cause that spoils other
+// lines; "" when it is none.
+std::string mendedCause(const CheckProblem& problem, const std::string& text) {
+  std::vector<std::string> lines = linesOf(text);
+  size_t index = static_cast<size_t>(problem.line > 0 ? problem.line - 1 : 0);
+  if (problem.code == "crlf") {
+    std::string mended;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] == '\n')) continue;
+      mended += text[i];
+    }
+    return mended;
+  }
+  if (problem.code == "byte-order-mark") return text.substr(3);
+  if (index >= lines.size()) return std::string();
+  if (problem.code == "unknown-section" || problem.code == "not-a-header") {
+    std::string header = problem.fix[0] == '[' ? headerIn(problem.fix) : std::string();
+    if (header.empty()) return std::string();
+    lines[index] = header + "\n";
+    return joined(lines);
+  }
+  if (problem.code == "text-before-section") {
+    // Known keys before any header: the headers they belong under are
+    // missing, each before the first of its keys.
+    std::vector<std::string> mended;
+    std::string current;
+    size_t i = 0;
+    for (; i < lines.size() && headerIn(lines[i]).empty(); ++i) {
+      size_t equals = lines[i].find('=');
+      const char* section = equals == std::string::npos
+                                ? nullptr
+                                : iniSectionOfKey(trim(lines[i].substr(0, equals)));
+      if (section && current != section) {
+        current = section;
+        mended.push_back(current + "\n");
+      }
+      mended.push_back(lines[i]);
+    }
+    if (current.empty()) return std::string();
+    mended.insert(mended.end(), lines.begin() + static_cast<long>(i), lines.end());
+    return joined(mended);
+  }
+  return std::string();
+}
+
+// When one problem spoils the lines after it (CR LF line ends, a
+// byte-order mark, a missing or misspelt header), the problems that vanish
+// once it is mended are its consequences: listed under it, not counted, and
+// the run's fix is the cause's.
+void explainCauses(const std::string& launcherPath, const std::vector<std::string>& args,
+                   const std::string& text, CheckReport* report) {
+  for (size_t i = 0; i < report->problems.size(); ++i) {
+    std::string mended = mendedCause(report->problems[i], text);
+    if (mended.empty() || mended == text) continue;
+    CheckReport after = judged(launcherPath, args, report->identity, report->clean, mended);
+    std::vector<CheckProblem> kept, explained;
+    for (size_t k = 0; k < report->problems.size(); ++k) {
+      const CheckProblem& other = report->problems[k];
+      bool vanishes = k != i && other.code != report->problems[i].code &&
+                      other.consequences.empty() && !hasCode(after, other.code);
+      (vanishes ? explained : kept).push_back(other);
+    }
+    if (explained.empty()) continue;
+    CheckProblem* cause = nullptr;
+    for (CheckProblem& problem : kept) {
+      if (problem.code == report->problems[i].code && problem.line == report->problems[i].line) {
+        cause = &problem;
+      }
+    }
+    std::string list;
+    for (const CheckProblem& consequence : explained) {
+      if (consequence.severity == CHECK_ERROR) cause->severity = CHECK_ERROR;
+      list += (list.empty() ? "" : ", ") + consequence.code +
+              (consequence.line > 0 ? " (line " + std::to_string(consequence.line) + ")"
+                                    : std::string());
+    }
+    cause->message += "; because of it, also: " + list;
+    if (cause->code == "text-before-section") {
+      cause->message = "the file has no section header before its first keys, so the "
+                       "launcher ignores them; because of it, also: " + list;
+      cause->fix = "the section headers the keys belong under, e.g. " +
+                   headerIn(linesOf(mendedCause(*cause, text))[static_cast<size_t>(cause->line - 1)]) +
+                   " before line " +
+                   std::to_string(cause->line);
+    }
+    cause->consequences = explained;
+    if (report->runFails) report->failFix = cause->fix;
+    report->problems = kept;
+    // The list changed under the loop: look again from its start; a cause
+    // already explained finds nothing more.
+    i = static_cast<size_t>(-1);
+  }
+}
+
+// A fix that is one INI line to write: "KEY=value" for a key the launcher
+// knows, with nothing to fill in. "" for fixes in words.
+std::string fixLine(const std::string& fix, std::string* key) {
+  std::string line = fix.substr(0, fix.find(" ("));
+  line = line.substr(0, line.find(" or "));
+  size_t equals = line.find('=');
+  if (equals == std::string::npos || line.find('<') != std::string::npos) {
+    return std::string();
+  }
+  *key = line.substr(0, equals);
+  return iniSectionOfKey(*key) ? line : std::string();
+}
+
+// The INI text with `line` (KEY=value) written: over the problem's own
+// line when that sets the key, else under the key's section.
+std::string withFix(const std::string& text, int problemLine, const std::string& key,
+                    const std::string& line) {
+  std::vector<std::string> lines = linesOf(text);
+  if (!lines.empty() && lines.back().back() != '\n') lines.back() += '\n';
+  size_t index = static_cast<size_t>(problemLine > 0 ? problemLine - 1 : lines.size());
+  if (index < lines.size() && trim(lines[index]).compare(0, key.size() + 1, key + "=") == 0) {
+    lines[index] = line + "\n";
+    return joined(lines);
+  }
+  const std::string section = iniSectionOfKey(key);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (trim(lines[i]) == section) {
+      lines.insert(lines.begin() + static_cast<long>(i) + 1, line + "\n");
+      return joined(lines);
+    }
+  }
+  lines.push_back(section + "\n" + line + "\n");
+  return joined(lines);
+}
+
+// A suggested fix must not break the run for the other identity: each fix
+// that is an INI line is judged for root and the ordinary user, here and
+// on a clean machine, before it is shown; one that would add an error says
+// so.
+void checkFixesHold(const std::string& launcherPath, const std::vector<std::string>& args,
+                    const std::string& text, CheckReport* report) {
+  std::vector<CheckIdentity> people(2);
+  std::string err;
+  rootIdentity(std::string(), &people[0]);
+  if (report->identity.uid != 0) {
+    people[1] = report->identity;
+  } else if (!userIdentity(std::string(), std::string(), &people[1], &err)) {
+    people.pop_back();
+  }
+  std::vector<CheckReport> before;
+  for (CheckProblem& problem : report->problems) {
+    std::string key, line = fixLine(problem.fix, &key);
+    if (line.empty()) continue;
+    std::string changed = withFix(text, problem.line, key, line);
+    if (before.empty()) {
+      for (const CheckIdentity& who : people) {
+        for (bool clean : {false, true}) before.push_back(judged(launcherPath, args, who, clean, text));
+      }
+    }
+    std::string breaks;
+    for (size_t row = 0; row < before.size() && breaks.empty(); ++row) {
+      const CheckReport& old = before[row];
+      CheckReport after = judged(launcherPath, args, old.identity, old.clean, changed);
+      for (const CheckProblem& added : after.problems) {
+        if (added.severity != CHECK_ERROR || hasCode(old, added.code)) continue;
+        breaks = identityText(old.identity) + (old.clean ? " on a clean machine" : "") +
+                 " it gives the error " + added.code + ": " + added.message;
+        break;
+      }
+    }
+    if (!breaks.empty()) problem.fix += " (not alone: for " + breaks + ")";
+  }
+}
+
 }  // namespace
 
 void checkPackage(const std::string& launcherPath,
@@ -433,7 +664,14 @@ void checkPackage(const std::string& launcherPath,
   report->iniPath = report->info.launcherDir + report->info.launcherName + ".ini";
   IniAnalysis analysis;
   IniListener listener = iniAnalysisListener(&analysis);
-  report->iniRead = processINI(report->iniPath, &report->ini, &listener) == 1;
+  if (report->iniFromText) {
+    std::string text = report->iniText;
+    FILE* file = text.empty() ? nullptr : fmemopen(text.data(), text.size(), "r");
+    report->iniRead = processINI(file, &report->ini, &listener) == 1;
+    if (file) fclose(file);
+  } else {
+    report->iniRead = processINI(report->iniPath, &report->ini, &listener) == 1;
+  }
   std::string unreadable =
       report->iniRead ? fileProblem(*report, report->iniPath) : std::string();
   if (!report->iniRead || !unreadable.empty()) {
@@ -485,4 +723,10 @@ void checkPackage(const std::string& launcherPath,
   report->sufficient = isAgentSufficient(report->agent, report->ini);
   decideRun(keyLine, report);
   addRunFails(report);
+  // A changed copy is judged for its verdict alone.
+  if (report->iniFromText) return;
+  std::string text = iniBytes(report->iniPath);
+  explainCauses(launcherPath, args, text, report);
+  checkFixesHold(launcherPath, args, text, report);
+  actAs(report->identity);
 }

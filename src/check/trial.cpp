@@ -716,8 +716,12 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   readProbe(probed, report);
   pointToWrittenLocation(report, field(located, "keyFile"));
   report->verdict = 0;
-  for (const TrialItem& item : report->items) {
-    if (!item.holds) report->verdict = 1;
+  const CheckProblem* cause = firstCause(check);
+  for (TrialItem& item : report->items) {
+    if (item.holds) continue;
+    report->verdict = 1;
+    // Mending what an item shows would miss what spoiled it.
+    if (cause) item.fix = cause->fix + " (the cause: " + cause->code + ")";
   }
   return report->verdict;
 }
