@@ -567,23 +567,30 @@ void explainCauses(const std::string& launcherPath, const std::vector<std::strin
   }
 }
 
-// A fix that is one INI line to write: "KEY=value" for a key the launcher
-// knows, with nothing to fill in. "" for fixes in words.
-std::string fixLine(const std::string& fix, std::string* key) {
-  std::string line = fix.substr(0, fix.find(" ("));
-  line = line.substr(0, line.find(" or "));
-  size_t equals = line.find('=');
-  if (equals == std::string::npos || line.find('<') != std::string::npos) {
-    return std::string();
+// The INI lines a fix offers: "KEY=value" for a key the launcher knows,
+// with nothing to fill in; "A or B" offers two. None for fixes in words.
+std::vector<std::string> fixLines(const std::string& fix) {
+  std::vector<std::string> lines;
+  std::string rest = fix.substr(0, fix.find(" ("));
+  while (!rest.empty()) {
+    size_t cut = rest.find(" or ");
+    std::string line = rest.substr(0, cut);
+    if (!line.empty() && line.back() == ',') line.pop_back();
+    rest = cut == std::string::npos ? std::string() : rest.substr(cut + 4);
+    size_t equals = line.find('=');
+    if (equals == std::string::npos || line.find('<') != std::string::npos ||
+        !iniSectionOfKey(line.substr(0, equals))) {
+      return std::vector<std::string>();
+    }
+    lines.push_back(line);
   }
-  *key = line.substr(0, equals);
-  return iniSectionOfKey(*key) ? line : std::string();
+  return lines;
 }
 
 // The INI text with `line` (KEY=value) written: over the problem's own
 // line when that sets the key, else under the key's section.
-std::string withFix(const std::string& text, int problemLine, const std::string& key,
-                    const std::string& line) {
+std::string withFix(const std::string& text, int problemLine, const std::string& line) {
+  const std::string key = line.substr(0, line.find('='));
   std::vector<std::string> lines = linesOf(text);
   if (!lines.empty() && lines.back().back() != '\n') lines.back() += '\n';
   size_t index = static_cast<size_t>(problemLine > 0 ? problemLine - 1 : lines.size());
@@ -602,10 +609,10 @@ std::string withFix(const std::string& text, int problemLine, const std::string&
   return joined(lines);
 }
 
-// A suggested fix must not break the run for the other identity: each fix
-// that is an INI line is judged for root and the ordinary user, here and
-// on a clean machine, before it is shown; one that would add an error says
-// so.
+// A suggested fix must not break the run for the other identity: each INI
+// line a fix offers is judged for root and the ordinary user, here and on a
+// clean machine, before it is shown. The first that adds no error is
+// offered; when none holds, the fix says what each would break.
 void checkFixesHold(const std::string& launcherPath, const std::vector<std::string>& args,
                     const std::string& text, CheckReport* report) {
   std::vector<CheckIdentity> people(2);
@@ -618,26 +625,38 @@ void checkFixesHold(const std::string& launcherPath, const std::vector<std::stri
   }
   std::vector<CheckReport> before;
   for (CheckProblem& problem : report->problems) {
-    std::string key, line = fixLine(problem.fix, &key);
-    if (line.empty()) continue;
-    std::string changed = withFix(text, problem.line, key, line);
+    std::vector<std::string> offered = fixLines(problem.fix);
+    if (offered.empty()) continue;
     if (before.empty()) {
       for (const CheckIdentity& who : people) {
-        for (bool clean : {false, true}) before.push_back(judged(launcherPath, args, who, clean, text));
+        for (bool clean : {false, true}) {
+          before.push_back(judged(launcherPath, args, who, clean, text));
+        }
       }
     }
-    std::string breaks;
-    for (size_t row = 0; row < before.size() && breaks.empty(); ++row) {
-      const CheckReport& old = before[row];
-      CheckReport after = judged(launcherPath, args, old.identity, old.clean, changed);
-      for (const CheckProblem& added : after.problems) {
-        if (added.severity != CHECK_ERROR || hasCode(old, added.code)) continue;
-        breaks = identityText(old.identity) + (old.clean ? " on a clean machine" : "") +
-                 " it gives the error " + added.code + ": " + added.message;
+    std::string broken, holding;
+    for (const std::string& line : offered) {
+      std::string changed = withFix(text, problem.line, line);
+      std::string breaks;
+      for (size_t row = 0; row < before.size() && breaks.empty(); ++row) {
+        const CheckReport& old = before[row];
+        CheckReport after = judged(launcherPath, args, old.identity, old.clean, changed);
+        for (const CheckProblem& added : after.problems) {
+          if (added.severity != CHECK_ERROR || hasCode(old, added.code)) continue;
+          breaks = line + " gives " + identityText(old.identity) +
+                   (old.clean ? " on a clean machine" : "") + " the error " + added.code;
+          break;
+        }
+      }
+      if (breaks.empty()) {
+        holding = line;
         break;
       }
+      broken += (broken.empty() ? "" : "; ") + breaks;
     }
-    if (!breaks.empty()) problem.fix += " (not alone: for " + breaks + ")";
+    if (broken.empty()) continue;
+    problem.fix = holding.empty() ? problem.fix + " (but " + broken + ")"
+                                  : holding + " (" + broken + ")";
   }
 }
 
