@@ -115,6 +115,14 @@ class TrialTest : public E2eTest {
     write(path, text);
     chmod(path.c_str(), 0755);
   }
+  void copyDemo() {
+    for (const char* file : {"setup.ini", "installer/install.sh", "agent/demo-agent"}) {
+      std::ifstream in(std::string(CHECK_EXAMPLES_DIR) + "/" + file);
+      std::stringstream text;
+      text << in.rdbuf();
+      writeScript(file, text.str());
+    }
+  }
 
   std::string scratch, token;
   static int serial;
@@ -133,12 +141,7 @@ std::string itemLine(const std::string& out, const std::string& code) {
 }
 
 TEST_F(TrialTest, TheDemoPackageWorksAsRootAndAsAnOrdinaryUser) {
-  for (const char* file : {"setup.ini", "installer/install.sh", "agent/demo-agent"}) {
-    std::ifstream in(std::string(CHECK_EXAMPLES_DIR) + "/" + file);
-    std::stringstream text;
-    text << in.rdbuf();
-    writeScript(file, text.str());
-  }
+  copyDemo();
   // The ordinary user is someone who can log in, or a new user with a home
   // of their own: nobody, with no home, would fail any per-user package.
   // Once as this machine is, once as one with only root and nobody.
@@ -213,6 +216,52 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"private_package", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, false,
                    true, "--as-user", "ini-file", "cannot be read", ""}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
+
+// The dry run's verdict for a row is what the trial of that row shows: an
+// error means the run fails, a warning that it works. The demo's installer
+// writes the key wherever the launcher says, so only the INI decides.
+TEST_F(TrialTest, TheDryRunPredictsEveryTrialOfTheCorpus) {
+  const std::string head = "[INSTALLER]\nLOCATION=installer/install.sh\n[MANAGER]\n";
+  const std::string tail = "VERSION=1.0.0\nLAUNCHER=demo-agent\n";
+  const std::string perUser = head + "LOCATION_KEY=.acme/location\n" + tail;
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  auto crlf = [](std::string text) {
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+      text.insert(at, "\r");
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string ini;
+  } corpus[] = {
+      {"per user for everyone", perUser + "[COMMON]\nISADMIN=false\n"},
+      {"machine-wide for root, per user for others",
+       head + "LOCATION_KEY=/etc/acme/location\n" + tail},
+      {"relative key, root in admin mode", perUser},
+      {"admin mode for everyone", perUser + "[COMMON]\nISADMIN=true\n"},
+      {"not a boolean", perUser + "[COMMON]\nISADMIN=maybe\n"},
+      {"CR LF", crlf(perUser)},
+      {"byte-order mark", "\xef\xbb\xbf" + perUser},
+      {"misspelt header", replaced(perUser, "[MANAGER]", "[MANAGR]")},
+      {"no headers", replaced(replaced(perUser, "[MANAGER]\n", ""), "[INSTALLER]\n", "")},
+      {"no program", replaced(perUser, "LAUNCHER=demo-agent\n", "")},
+      {"quoted installer", replaced(perUser, "=installer/install.sh", "=\"installer/install.sh\"")},
+      {"blank after the program", replaced(perUser, "=demo-agent", "=demo-agent ")},
+  };
+  copyDemo();
+  for (const auto& variant : corpus) {
+    write(pkgDir + "/setup.ini", variant.ini);
+    for (const char* who : {"--as-root", "--as-user"}) {
+      Result dryRun = trial({who, "--clean"});
+      Result real = trial({"--trial", who});
+      EXPECT_EQ(dryRun.status, real.status)
+          << variant.name << ", " << who << "\n" << dryRun.out << real.out;
+    }
+  }
+}
 
 TEST_F(TrialTest, AnAgentProgramAnotherUserOwnsFailsForRoot) {
   // As tar leaves an archive's owner: the launcher run by root refuses it.
