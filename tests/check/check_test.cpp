@@ -393,6 +393,41 @@ TEST_F(CheckTest, StrictCountsWarnings) {
   EXPECT_EQ(1, check({}, "--strict").status);
 }
 
+// CR LF line ends spoil every line: the problems that follow from them are
+// listed under them, not counted, and the run's fix is theirs.
+TEST_F(CheckTest, ACauseCountsAloneWithItsConsequencesUnderIt) {
+  std::string crlf;
+  for (char c : std::string(kGood)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  write(iniPath(), crlf);
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  Result r = check();
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("Problems: 1 error, 0 warnings\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("because of it, also: ")) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("instead: LOCATION_KEY=")) << r.out;
+}
+
+// Of the two words a fix offers, the one that breaks the ordinary user's
+// run (admin mode reads the key in a package the user may not write) is
+// not the one shown.
+TEST_F(CheckTest, AFixIsOneThatBreaksNoRow) {
+  write(iniPath(), replaced(kGood, "ISADMIN=false", "ISADMIN=maybe"));
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  chmod(root.c_str(), 0755);
+  Result r = check({}, "--matrix");
+  EXPECT_NE(std::string::npos, r.out.find("instead: ISADMIN=false (ISADMIN=true gives ")) << r.out;
+}
+
+TEST_F(CheckTest, DoubleQuotesInTheInstalledPackagesFileAreNamed) {
+  write(iniPath(), kGood);
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  installAgent(agent("1.0.0"));
+  write(agentDir + "/data/installed.xml",
+        "<package id=\"com.telvane.quorvin.agent\" version=\"1.0.0\"/>\n");
+  Result r = check();
+  EXPECT_NE(std::string::npos, r.out.find("uses double quotes")) << r.out;
+}
+
 struct RunCase {
   const char* name;
   std::vector<std::string> args;
