@@ -19,6 +19,14 @@
 
 enum CheckSeverity { CHECK_ERROR, CHECK_WARNING };
 
+// A problem that another explains, as it was found.
+struct CheckConsequence {
+  int line = 0;
+  CheckSeverity severity = CHECK_WARNING;
+  std::string code;
+  std::string message;
+};
+
 struct CheckProblem {
   std::string file;
   int line = 0;  // 0: the file as a whole, or no file line at all
@@ -28,7 +36,7 @@ struct CheckProblem {
   std::string fix;      // what to write or do instead
   // The problems this one explains: gone once it is mended, so they are
   // listed under it and not counted.
-  std::vector<CheckProblem> consequences;
+  std::vector<CheckConsequence> consequences;
 };
 
 // One effective setting and where it came from: "INI", "option" or

@@ -429,6 +429,9 @@ std::string iniBytes(const std::string& path) {
   return text;
 }
 
+void judgePackage(const std::string& launcherPath, const std::vector<std::string>& args,
+                  CheckReport* report);
+
 CheckReport judged(const std::string& launcherPath, const std::vector<std::string>& args,
                    const CheckIdentity& who, bool clean, const std::string& text) {
   CheckReport copy;
@@ -436,7 +439,7 @@ CheckReport judged(const std::string& launcherPath, const std::vector<std::strin
   copy.clean = clean;
   copy.iniFromText = true;
   copy.iniText = text;
-  checkPackage(launcherPath, args, &copy);
+  judgePackage(launcherPath, args, &copy);
   return copy;
 }
 
@@ -528,12 +531,17 @@ void explainCauses(const std::string& launcherPath, const std::vector<std::strin
     std::string mended = mendedCause(report->problems[i], text);
     if (mended.empty() || mended == text) continue;
     CheckReport after = judged(launcherPath, args, report->identity, report->clean, mended);
-    std::vector<CheckProblem> kept, explained;
+    std::vector<CheckProblem> kept;
+    std::vector<CheckConsequence> explained;
     for (size_t k = 0; k < report->problems.size(); ++k) {
       const CheckProblem& other = report->problems[k];
       bool vanishes = k != i && other.code != report->problems[i].code &&
                       other.consequences.empty() && !hasCode(after, other.code);
-      (vanishes ? explained : kept).push_back(other);
+      if (vanishes) {
+        explained.push_back({other.line, other.severity, other.code, other.message});
+      } else {
+        kept.push_back(other);
+      }
     }
     if (explained.empty()) continue;
     CheckProblem* cause = nullptr;
@@ -543,7 +551,7 @@ void explainCauses(const std::string& launcherPath, const std::vector<std::strin
       }
     }
     std::string list;
-    for (const CheckProblem& consequence : explained) {
+    for (const CheckConsequence& consequence : explained) {
       if (consequence.severity == CHECK_ERROR) cause->severity = CHECK_ERROR;
       list += (list.empty() ? "" : ", ") + consequence.code +
               (consequence.line > 0 ? " (line " + std::to_string(consequence.line) + ")"
@@ -660,10 +668,10 @@ void checkFixesHold(const std::string& launcherPath, const std::vector<std::stri
   }
 }
 
-}  // namespace
-
-void checkPackage(const std::string& launcherPath,
-                  const std::vector<std::string>& args, CheckReport* report) {
+// The whole dry run of one identity and machine, for the file or for a
+// changed copy of it.
+void judgePackage(const std::string& launcherPath, const std::vector<std::string>& args,
+                  CheckReport* report) {
   actAs(report->identity);
   report->launcherArgs = args;
   // The launcher started by this path would find itself here; the file
@@ -742,8 +750,15 @@ void checkPackage(const std::string& launcherPath,
   report->sufficient = isAgentSufficient(report->agent, report->ini);
   decideRun(keyLine, report);
   addRunFails(report);
-  // A changed copy is judged for its verdict alone.
-  if (report->iniFromText) return;
+}
+
+}  // namespace
+
+void checkPackage(const std::string& launcherPath,
+                  const std::vector<std::string>& args, CheckReport* report) {
+  judgePackage(launcherPath, args, report);
+  if (!report->iniRead || report->help) return;
+  // Changed copies of the INI file are judged, each as its own run.
   std::string text = iniBytes(report->iniPath);
   explainCauses(launcherPath, args, text, report);
   checkFixesHold(launcherPath, args, text, report);
