@@ -492,7 +492,8 @@ std::string mendedCause(const CheckProblem& problem, const std::string& text) {
   if (problem.code == "byte-order-mark") return text.substr(3);
   if (index >= lines.size()) return std::string();
   if (problem.code == "unknown-section" || problem.code == "not-a-header") {
-    std::string header = problem.fix[0] == '[' ? headerIn(problem.fix) : std::string();
+    std::string header =
+        !problem.fix.empty() && problem.fix[0] == '[' ? headerIn(problem.fix) : std::string();
     if (header.empty()) return std::string();
     lines[index] = header + "\n";
     return joined(lines);
@@ -623,13 +624,15 @@ std::string withFix(const std::string& text, int problemLine, const std::string&
 // offered; when none holds, the fix says what each would break.
 void checkFixesHold(const std::string& launcherPath, const std::vector<std::string>& args,
                     const std::string& text, CheckReport* report) {
-  std::vector<CheckIdentity> people(2);
+  std::vector<CheckIdentity> people;
+  CheckIdentity root, user;
   std::string err;
-  rootIdentity(std::string(), &people[0]);
+  rootIdentity(std::string(), &root);
+  people.push_back(root);
   if (report->identity.uid != 0) {
-    people[1] = report->identity;
-  } else if (!userIdentity(std::string(), std::string(), &people[1], &err)) {
-    people.pop_back();
+    people.push_back(report->identity);
+  } else if (userIdentity(std::string(), std::string(), &user, &err)) {
+    people.push_back(user);
   }
   std::vector<CheckReport> before;
   for (CheckProblem& problem : report->problems) {
@@ -663,8 +666,12 @@ void checkFixesHold(const std::string& launcherPath, const std::vector<std::stri
       broken += (broken.empty() ? "" : "; ") + breaks;
     }
     if (broken.empty()) continue;
-    problem.fix = holding.empty() ? problem.fix + " (but " + broken + ")"
-                                  : holding + " (" + broken + ")";
+    if (holding.empty()) {
+      problem.fix += " (but " + broken + ")";
+    } else {
+      problem.fix = holding;
+      problem.fix += " (" + broken + ")";
+    }
   }
 }
 
