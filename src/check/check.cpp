@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "checkEscape.h"
 #include "utilities.h"
@@ -79,6 +80,13 @@ int countProblems(const CheckReport& report, CheckSeverity severity) {
   return count;
 }
 
+const CheckProblem* firstCause(const CheckReport& report) {
+  for (const CheckProblem& problem : report.problems) {
+    if (problem.severity == CHECK_ERROR && !problem.consequences.empty()) return &problem;
+  }
+  return nullptr;
+}
+
 std::string plural(int count, const char* word) {
   return formatText("%d %s%s", count, word, count == 1 ? "" : "s");
 }
@@ -101,4 +109,24 @@ std::string nearestText(const std::string& text,
     }
   }
   return best;
+}
+
+std::string packagesFileWhy(const std::string& path) {
+  const std::string single = std::string("<package id='") + kAgentPackageId + "' version='";
+  std::string why = "it holds no line with " + single + "...'";
+  FILE* file = fopen(path.c_str(), "re");
+  if (!file) return why;
+  std::string text;
+  char buffer[4096];
+  size_t got;
+  // An installed-packages file of an agent is small; the line sought is
+  // near the top of any that is not.
+  while (text.size() < (1U << 20) && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  fclose(file);
+  const std::string doubled = std::string("<package id=\"") + kAgentPackageId + "\"";
+  if (text.find(doubled) == std::string::npos) return why;
+  return why + ": its agent line uses double quotes (" + doubled +
+         " ...), and the launcher reads only single quotes";
 }

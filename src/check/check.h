@@ -19,6 +19,14 @@
 
 enum CheckSeverity { CHECK_ERROR, CHECK_WARNING };
 
+// A problem that another explains, as it was found.
+struct CheckConsequence {
+  int line = 0;
+  CheckSeverity severity = CHECK_WARNING;
+  std::string code;
+  std::string message;
+};
+
 struct CheckProblem {
   std::string file;
   int line = 0;  // 0: the file as a whole, or no file line at all
@@ -26,6 +34,9 @@ struct CheckProblem {
   std::string code;     // stable name of the problem class
   std::string message;  // what is wrong and what the launcher makes of it
   std::string fix;      // what to write or do instead
+  // The problems this one explains: gone once it is mended, so they are
+  // listed under it and not counted.
+  std::vector<CheckConsequence> consequences;
 };
 
 // One effective setting and where it came from: "INI", "option" or
@@ -62,6 +73,10 @@ struct CheckReport {
   // machine where no agent is installed.
   CheckIdentity identity;
   bool clean = false;
+  // The INI file's bytes, when a changed copy of the package's INI is judged
+  // (a mended cause, a suggested fix) instead of the file itself.
+  bool iniFromText = false;
+  std::string iniText;
 
   bool iniRead = false;
   bool help = false;  // a help form: the run only shows the usage
@@ -105,6 +120,8 @@ void addProblem(CheckReport* report, const std::string& file, int line,
                 CheckSeverity severity, const char* code,
                 const std::string& message, const std::string& fix);
 int countProblems(const CheckReport& report, CheckSeverity severity);
+// The first error that explains others, or null.
+const CheckProblem* firstCause(const CheckReport& report);
 
 // "1 error", "2 errors".
 std::string plural(int count, const char* word);
@@ -116,6 +133,10 @@ std::string shown(const std::string& text);
 // byte; valid characters are never escaped above U+007F, so such an escape
 // always stands for a raw byte.
 std::string jsonString(const std::string& bytes);
+// Why the installed-packages file at `path` names no agent version: most
+// often an agent line written with double quotes, which the launcher does
+// not read.
+std::string packagesFileWhy(const std::string& path);
 // The known text nearest to `text` (ignoring case), or "" when none is
 // close enough to be a likely misspelling.
 std::string nearestText(const std::string& text,

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,10 +16,16 @@
 #include "utilities.h"
 #include "utilitiesLinux.h"
 
+const char kFirstLoginAccount[] = "first login account";
+const char kAssumedNewUser[] = "assumed: no login account here";
+
 namespace {
 
-const char kDefaultOrdinaryUser[] = "nobody";
-const uid_t kNobodyId = 65534;
+const char kLoginDefs[] = "/etc/login.defs";
+const char kAssumedHome[] = "/home/new-user";
+// useradd's own defaults, when login.defs does not say.
+const uid_t kDefaultUidMin = 1000;
+const uid_t kDefaultUidMax = 60000;
 
 enum Want { WANT_READ = 4, WANT_WRITE = 2, WANT_SEARCH = 1 };
 
@@ -102,6 +109,73 @@ UserEntry userById(uid_t uid) { return copied(getpwuid(uid)); }
 // cppcheck-suppress getpwnamCalled
 UserEntry userByName(const std::string& name) { return copied(getpwnam(name.c_str())); }
 
+// UID_MIN or UID_MAX from login.defs, else `fallback`.
+uid_t loginDefsNumber(const std::string& defs, const char* key, uid_t fallback) {
+  size_t at = 0;
+  const size_t keyLength = strlen(key);
+  while (at < defs.size()) {
+    size_t end = defs.find('\n', at);
+    if (end == std::string::npos) end = defs.size();
+    std::string line = trim(defs.substr(at, end - at));
+    at = end + 1;
+    if (line.compare(0, keyLength, key) != 0 || line.size() == keyLength ||
+        (line[keyLength] != ' ' && line[keyLength] != '\t')) {
+      continue;
+    }
+    std::string value = trim(line.substr(keyLength));
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
+      return fallback;
+    }
+    return static_cast<uid_t>(strtoul(value.c_str(), nullptr, 10));
+  }
+  return fallback;
+}
+
+std::string smallFile(const char* path) {
+  std::string text;
+  FILE* file = fopen(path, "re");
+  if (!file) return text;
+  char buffer[4096];
+  size_t got;
+  // login.defs is a few kilobytes; more is not a login.defs.
+  while (text.size() < (1U << 20) && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  fclose(file);
+  return text;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The tool is single-threaded; each entry is copied at once.
+std::vector<LoginCandidate> passwordEntries() {
+  std::vector<LoginCandidate> entries;
+  setpwent();
+  // cppcheck-suppress getpwentCalled
+  while (const struct passwd* entry = getpwent()) {
+    LoginCandidate candidate;
+    candidate.name = entry->pw_name ? entry->pw_name : "";
+    candidate.home = entry->pw_dir ? entry->pw_dir : "";
+    candidate.shell = entry->pw_shell ? entry->pw_shell : "";
+    candidate.uid = entry->pw_uid;
+    entries.push_back(candidate);
+  }
+  endpwent();
+  return entries;
+}
+
+std::vector<std::string> loginShells() {
+  std::vector<std::string> shells;
+  setusershell();
+  while (const char* shell = getusershell()) shells.emplace_back(shell);
+  endusershell();
+  return shells;
+}
+
 void fillFromEntry(const UserEntry& user, const std::string& home,
                    CheckIdentity* identity) {
   if (user.found) {
@@ -120,7 +194,64 @@ void fillFromEntry(const UserEntry& user, const std::string& home,
   identity->home = !home.empty() ? home : user.dir;
 }
 
+// The ordinary user a package is checked for when none is named: someone
+// who can log in, with a home of their own. A system account such as nobody
+// has none, so every per-user layout would seem to fail for it.
+bool ordinaryIdentity(const std::string& home, CheckIdentity* identity) {
+  std::string defs = smallFile(kLoginDefs);
+  uid_t uidMin = loginDefsNumber(defs, "UID_MIN", kDefaultUidMin);
+  uid_t uidMax = loginDefsNumber(defs, "UID_MAX", kDefaultUidMax);
+  std::vector<LoginCandidate> entries = passwordEntries();
+  int first = firstLoginAccount(entries, uidMin, uidMax, loginShells(), isDirectory);
+  *identity = CheckIdentity();
+  if (first >= 0) {
+    const LoginCandidate& account = entries[static_cast<size_t>(first)];
+    UserEntry entry = userByName(account.name);
+    identity->uid = account.uid;
+    fillFromEntry(entry, home, identity);
+    identity->chosen = kFirstLoginAccount;
+  } else {
+    // The uid useradd would give the next user.
+    uid_t uid = uidMin;
+    while (uid < uidMax && userById(uid).found) ++uid;
+    identity->uid = uid;
+    identity->gid = static_cast<gid_t>(uid);
+    identity->name = std::to_string(uid);
+    identity->hasHome = true;
+    identity->home = home.empty() ? std::string(kAssumedHome) : home;
+    identity->chosen = kAssumedNewUser;
+  }
+  identity->assumedHome = !isDirectory(identity->home);
+  identity->caller = identity->uid == getuid();
+  return true;
+}
+
+// Whether `path` lies in a home directory taken as the user's own though it
+// is not on this machine.
+bool isInAssumedHome(const CheckIdentity& identity, const std::string& path) {
+  if (!identity.assumedHome || identity.home.size() < 2) return false;
+  std::string home = identity.home;
+  removeTrailSlash(&home);
+  return path == home || path.compare(0, home.size() + 1, home + "/") == 0;
+}
+
 }  // namespace
+
+int firstLoginAccount(const std::vector<LoginCandidate>& entries, uid_t uidMin,
+                      uid_t uidMax, const std::vector<std::string>& shells,
+                      bool (*homeExists)(const std::string& home)) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const LoginCandidate& entry = entries[i];
+    if (entry.uid < uidMin || entry.uid > uidMax) continue;
+    // An empty shell field means /bin/sh.
+    std::string shell = entry.shell.empty() ? "/bin/sh" : entry.shell;
+    bool canLogIn = false;
+    for (const std::string& known : shells) canLogIn = canLogIn || known == shell;
+    if (!canLogIn || entry.home.size() < 2 || entry.home[0] != '/') continue;
+    if (homeExists(entry.home)) return static_cast<int>(i);
+  }
+  return -1;
+}
 
 CheckIdentity callerIdentity() {
   CheckIdentity identity;
@@ -160,9 +291,10 @@ bool userIdentity(const std::string& user, const std::string& home,
     if (!home.empty()) identity->home = home, identity->hasHome = true;
     return true;
   }
-  const std::string name = user.empty() ? kDefaultOrdinaryUser : user;
+  if (user.empty()) return ordinaryIdentity(home, identity);
+  const std::string& name = user;
   UserEntry entry;
-  uid_t uid = kNobodyId;
+  uid_t uid = 0;
   bool numeric = name.find_first_not_of("0123456789") == std::string::npos;
   if (numeric) {
     if (name.size() > 9) {
@@ -173,12 +305,11 @@ bool userIdentity(const std::string& user, const std::string& home,
     entry = userById(uid);
   } else {
     entry = userByName(name);
-    if (entry.found) {
-      uid = entry.uid;
-    } else if (!user.empty()) {
+    if (!entry.found) {
       *err = "no such user: " + name;
       return false;
     }
+    uid = entry.uid;
   }
   if (uid == 0) {
     *err = "--as-user needs an ordinary user, not root: use --as-root";
@@ -194,8 +325,12 @@ bool userIdentity(const std::string& user, const std::string& home,
 }
 
 std::string identityText(const CheckIdentity& identity) {
-  std::string text = identity.uid == 0 ? "root" : "user " + identity.name;
-  return text + " (uid " + std::to_string(identity.uid) + ")";
+  std::string text = identity.uid == 0                  ? std::string("root")
+                     : identity.chosen == kAssumedNewUser ? std::string("a new user")
+                                                          : "user " + identity.name;
+  text += " (uid " + std::to_string(identity.uid);
+  if (*identity.chosen) text += std::string(", ") + identity.chosen;
+  return text + ")";
 }
 
 void actAs(const CheckIdentity& identity) {
@@ -253,6 +388,7 @@ std::string runProblem(const CheckIdentity& identity, const std::string& path) {
 std::string writeProblem(const CheckIdentity& identity, const std::string& path) {
   // Root may write anywhere a tool that is not root cannot even look.
   if (identity.uid == 0 && !identity.caller) return std::string();
+  if (isInAssumedHome(identity, path)) return std::string();
   struct stat st;
   if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid != 0 &&
       st.st_uid != identity.uid) {
@@ -287,6 +423,7 @@ std::string writeProblem(const CheckIdentity& identity, const std::string& path)
 }
 
 std::string createProblem(const CheckIdentity& identity, const std::string& path) {
+  if (isInAssumedHome(identity, path)) return std::string();
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return writeProblem(identity, path);
   // The directories that are missing are made from the deepest one there.

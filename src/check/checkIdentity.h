@@ -18,17 +18,38 @@ struct CheckIdentity {
   bool caller = true;  // the tool's own user and environment, unchanged
   bool hasHome = false;
   std::string home;    // HOME for the run (when hasHome)
+  // How the ordinary user was chosen when nobody named one: "" (asked for,
+  // or the caller), kFirstLoginAccount or kAssumedNewUser.
+  const char* chosen = "";
+  // The home is not on this machine: it is taken as an existing, empty
+  // directory the user owns, as a new user's would be.
+  bool assumedHome = false;
 };
+
+extern const char kFirstLoginAccount[];
+extern const char kAssumedNewUser[];
 
 // The tool's own user, with HOME as it is.
 CheckIdentity callerIdentity();
 // root, or a user by name or number; `home` replaces the password
 // database's home directory when not empty. False, with *err, when there
-// is no such user.
+// is no such user. For root, an empty `user` is the ordinary user: the first
+// login account (see firstLoginAccount), else an assumed new user.
 bool rootIdentity(const std::string& home, CheckIdentity* identity);
 bool userIdentity(const std::string& user, const std::string& home,
                   CheckIdentity* identity, std::string* err);
-// "root (uid 0)", "user nobody (uid 65534)".
+// One password database entry, as the choice of the ordinary user sees it.
+struct LoginCandidate {
+  std::string name, home, shell;
+  uid_t uid = 0;
+};
+// The first entry someone can log in as: a uid from `uidMin` to `uidMax`, a
+// shell among `shells`, and a home that `homeExists`. -1 when none.
+int firstLoginAccount(const std::vector<LoginCandidate>& entries, uid_t uidMin,
+                      uid_t uidMax, const std::vector<std::string>& shells,
+                      bool (*homeExists)(const std::string& home));
+// "root (uid 0)", "user nobody (uid 65534)", "user alice (uid 1000, first
+// login account)".
 std::string identityText(const CheckIdentity& identity);
 
 // Makes the launcher's functions in this process answer for `identity`:

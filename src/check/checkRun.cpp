@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "checkFiles.h"
@@ -9,6 +10,7 @@
 #include "checkOptions.h"
 #include "checkValues.h"
 #include "commands.h"
+#include "files.h"
 #include "probe.h"
 #include "settings.h"
 #include "stringtable.h"
@@ -19,6 +21,9 @@
 const char kAgentDirectoryStandIn[] = "<agent directory>";
 
 namespace {
+
+// Far beyond any INI file; a bound on what a changed copy holds.
+const size_t kMostIniBytes = 1U << 20;
 
 std::string flag(int value) { return std::to_string(value); }
 
@@ -173,8 +178,7 @@ void describeProbe(CheckReport* report) {
   if (trace.appDataDir.empty()) return;
   addLook(report, "packages", "installed-packages file", trace.installedXMLFile,
           report->agent.refVersion,
-          std::string("it holds no line with <package id='") + kAgentPackageId +
-              "' version='...'");
+          packagesFileWhy(trace.installedXMLFile));
 }
 
 // A file that root's rule refuses counts as missing for root: an agent
@@ -214,16 +218,28 @@ std::string checkLocationWritable(const KeyLines& keyLine, CheckReport* report) 
   std::string why = createProblem(report->identity, trace.keyFile);
   if (why.empty()) return why;
   bool isKey = trace.locationSource == "key";
-  addProblem(report, report->iniPath,
-             lineOf(keyLine, isKey ? "LOCATION_KEY" : "LOCATION_FILE"), CHECK_ERROR,
-             "location-not-writable",
+  // An ordinary user in admin mode reads a machine-wide location only
+  // because ISADMIN=true says so: that line is what to change.
+  bool byIsAdmin = report->identity.uid != 0 && report->settings.isUserAdmin &&
+                   !report->cmd.argIsUserAdmin && isTrueWord(report->ini.iniIsAdmin);
+  int line = byIsAdmin ? lineOf(keyLine, "ISADMIN")
+                       : lineOf(keyLine, isKey ? "LOCATION_KEY" : "LOCATION_FILE");
+  std::string fix = report->identity.uid == 0
+                        ? std::string("a location root may write")
+                        : "a per-user location under a home directory the user owns "
+                          "(ISADMIN=false, LOCATION_KEY relative to $HOME)";
+  if (byIsAdmin) {
+    fix = "remove ISADMIN=" + report->ini.iniIsAdmin +
+          " (root runs in admin mode without it), so that an ordinary user's run "
+          "reads the location under the home directory";
+  }
+  addProblem(report, report->iniPath, line, CHECK_ERROR, "location-not-writable",
              "the installer, run by " + identityText(report->identity) +
-                 ", cannot write " + trace.keyFile + " where the launcher will look: " +
-                 why + "; the agent is then never found",
-             report->identity.uid == 0
-                 ? std::string("a location root may write")
-                 : "a per-user location under a home directory the user owns "
-                   "(ISADMIN=false, LOCATION_KEY relative to $HOME)");
+                 ", cannot write " + trace.keyFile + " where the launcher will look" +
+                 (byIsAdmin ? " (admin mode by ISADMIN=" + report->ini.iniIsAdmin + ")"
+                            : std::string()) +
+                 ": " + why + "; the agent is then never found",
+             fix);
   return why;
 }
 
@@ -407,10 +423,272 @@ void addRunFails(CheckReport* report) {
              report->failFix);
 }
 
-}  // namespace
+// The INI file as the launcher reads it, up to a size no INI file reaches.
+// The INI file's bytes, opened as the dry run opened it: never through a
+// link that leads out of the package.
+std::string iniBytes(const CheckReport& report) {
+  std::string text, link, target;
+  FILE* file = openPackageIni(report, &link, &target);
+  if (!file) return text;
+  char buffer[4096];
+  size_t got;
+  while (text.size() < kMostIniBytes && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  fclose(file);
+  return text;
+}
 
-void checkPackage(const std::string& launcherPath,
-                  const std::vector<std::string>& args, CheckReport* report) {
+void judgePackage(const std::string& launcherPath, const std::vector<std::string>& args,
+                  CheckReport* report);
+
+CheckReport judged(const std::string& launcherPath, const std::vector<std::string>& args,
+                   const CheckIdentity& who, bool clean, const std::string& text) {
+  CheckReport copy;
+  copy.identity = who;
+  copy.clean = clean;
+  copy.iniFromText = true;
+  copy.iniText = text;
+  judgePackage(launcherPath, args, &copy);
+  return copy;
+}
+
+bool hasCode(const CheckReport& report, const std::string& code) {
+  for (const CheckProblem& problem : report.problems) {
+    if (problem.code == code) return true;
+  }
+  return false;
+}
+
+// The lines of `text`, each with its line end.
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line;
+  return text;
+}
+
+// The section header a line of the INI file starts, or "".
+std::string headerIn(const std::string& text) {
+  for (const char* header : iniSectionHeaders()) {
+    if (text.find(header) != std::string::npos) return header;
+  }
+  return std::string();
+}
+
+// The INI text with `problem` mended, when it is a cause that spoils other
+// lines; "" when it is none.
+std::string mendedCause(const CheckProblem& problem, const std::string& text) {
+  std::vector<std::string> lines = linesOf(text);
+  size_t index = static_cast<size_t>(problem.line > 0 ? problem.line - 1 : 0);
+  if (problem.code == "crlf") {
+    std::string mended;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] == '\n')) continue;
+      mended += text[i];
+    }
+    return mended;
+  }
+  if (problem.code == "byte-order-mark") return text.substr(3);
+  if (index >= lines.size()) return std::string();
+  if (problem.code == "unknown-section" || problem.code == "not-a-header") {
+    std::string header =
+        !problem.fix.empty() && problem.fix[0] == '[' ? headerIn(problem.fix) : std::string();
+    if (header.empty()) return std::string();
+    lines[index] = header + "\n";
+    return joined(lines);
+  }
+  if (problem.code == "text-before-section") {
+    // Known keys before any header: the headers they belong under are
+    // missing, each before the first of its keys.
+    std::vector<std::string> mended;
+    std::string current;
+    size_t i = 0;
+    for (; i < lines.size() && headerIn(lines[i]).empty(); ++i) {
+      size_t equals = lines[i].find('=');
+      const char* section = equals == std::string::npos
+                                ? nullptr
+                                : iniSectionOfKey(trim(lines[i].substr(0, equals)));
+      if (section && current != section) {
+        current = section;
+        mended.push_back(current + "\n");
+      }
+      mended.push_back(lines[i]);
+    }
+    if (current.empty()) return std::string();
+    mended.insert(mended.end(), lines.begin() + static_cast<long>(i), lines.end());
+    return joined(mended);
+  }
+  return std::string();
+}
+
+// When one problem spoils the lines after it (CR LF line ends, a
+// byte-order mark, a missing or misspelt header), the problems that vanish
+// once it is mended are its consequences: listed under it, not counted, and
+// the run's fix is the cause's.
+void explainCauses(const std::string& launcherPath, const std::vector<std::string>& args,
+                   const std::string& text, CheckReport* report) {
+  for (size_t i = 0; i < report->problems.size(); ++i) {
+    std::string mended = mendedCause(report->problems[i], text);
+    if (mended.empty() || mended == text) continue;
+    CheckReport after = judged(launcherPath, args, report->identity, report->clean, mended);
+    std::vector<CheckProblem> kept;
+    std::vector<CheckConsequence> explained;
+    for (size_t k = 0; k < report->problems.size(); ++k) {
+      const CheckProblem& other = report->problems[k];
+      bool vanishes = k != i && other.code != report->problems[i].code &&
+                      other.consequences.empty() && !hasCode(after, other.code);
+      if (vanishes) {
+        explained.push_back({other.line, other.severity, other.code, other.message});
+      } else {
+        kept.push_back(other);
+      }
+    }
+    if (explained.empty()) continue;
+    CheckProblem* cause = nullptr;
+    for (CheckProblem& problem : kept) {
+      if (problem.code == report->problems[i].code && problem.line == report->problems[i].line) {
+        cause = &problem;
+      }
+    }
+    std::string list;
+    for (const CheckConsequence& consequence : explained) {
+      if (consequence.severity == CHECK_ERROR) cause->severity = CHECK_ERROR;
+      list += (list.empty() ? "" : ", ") + consequence.code +
+              (consequence.line > 0 ? " (line " + std::to_string(consequence.line) + ")"
+                                    : std::string());
+    }
+    cause->message += "; because of it, also: " + list;
+    if (cause->code == "text-before-section") {
+      cause->message = "the file has no section header before its first keys, so the "
+                       "launcher ignores them; because of it, also: " + list;
+      cause->fix = "the section headers the keys belong under, e.g. " +
+                   headerIn(linesOf(mendedCause(*cause, text))[static_cast<size_t>(cause->line - 1)]) +
+                   " before line " +
+                   std::to_string(cause->line);
+    }
+    cause->consequences = explained;
+    if (report->runFails) report->failFix = cause->fix;
+    report->problems = kept;
+    // The list changed under the loop: look again from its start; a cause
+    // already explained finds nothing more.
+    i = static_cast<size_t>(-1);
+  }
+}
+
+// The INI lines a fix offers: "KEY=value" for a key the launcher knows,
+// with nothing to fill in; "A or B" offers two. None for fixes in words.
+std::vector<std::string> fixLines(const std::string& fix) {
+  std::vector<std::string> lines;
+  std::string rest = fix.substr(0, fix.find(" ("));
+  while (!rest.empty()) {
+    size_t cut = rest.find(" or ");
+    std::string line = rest.substr(0, cut);
+    if (!line.empty() && line.back() == ',') line.pop_back();
+    rest = cut == std::string::npos ? std::string() : rest.substr(cut + 4);
+    size_t equals = line.find('=');
+    if (equals == std::string::npos || line.find('<') != std::string::npos ||
+        !iniSectionOfKey(line.substr(0, equals))) {
+      return std::vector<std::string>();
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The INI text with `line` (KEY=value) written: over the problem's own
+// line when that sets the key, else under the key's section.
+std::string withFix(const std::string& text, int problemLine, const std::string& line) {
+  const std::string key = line.substr(0, line.find('='));
+  std::vector<std::string> lines = linesOf(text);
+  if (!lines.empty() && lines.back().back() != '\n') lines.back() += '\n';
+  size_t index = static_cast<size_t>(problemLine > 0 ? problemLine - 1 : lines.size());
+  if (index < lines.size() && trim(lines[index]).compare(0, key.size() + 1, key + "=") == 0) {
+    lines[index] = line + "\n";
+    return joined(lines);
+  }
+  const std::string section = iniSectionOfKey(key);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (trim(lines[i]) == section) {
+      lines.insert(lines.begin() + static_cast<long>(i) + 1, line + "\n");
+      return joined(lines);
+    }
+  }
+  lines.push_back(section + "\n" + line + "\n");
+  return joined(lines);
+}
+
+// A suggested fix must not break the run for the other identity: each INI
+// line a fix offers is judged for root and the ordinary user, here and on a
+// clean machine, before it is shown. The first that adds no error is
+// offered; when none holds, the fix says what each would break.
+void checkFixesHold(const std::string& launcherPath, const std::vector<std::string>& args,
+                    const std::string& text, CheckReport* report) {
+  std::vector<CheckIdentity> people;
+  CheckIdentity root, user;
+  std::string err;
+  rootIdentity(std::string(), &root);
+  people.push_back(root);
+  if (report->identity.uid != 0) {
+    people.push_back(report->identity);
+  } else if (userIdentity(std::string(), std::string(), &user, &err)) {
+    people.push_back(user);
+  }
+  std::vector<CheckReport> before;
+  for (CheckProblem& problem : report->problems) {
+    std::vector<std::string> offered = fixLines(problem.fix);
+    if (offered.empty()) continue;
+    if (before.empty()) {
+      for (const CheckIdentity& who : people) {
+        for (bool clean : {false, true}) {
+          before.push_back(judged(launcherPath, args, who, clean, text));
+        }
+      }
+    }
+    std::string broken, holding;
+    for (const std::string& line : offered) {
+      std::string changed = withFix(text, problem.line, line);
+      std::string breaks;
+      for (size_t row = 0; row < before.size() && breaks.empty(); ++row) {
+        const CheckReport& old = before[row];
+        CheckReport after = judged(launcherPath, args, old.identity, old.clean, changed);
+        for (const CheckProblem& added : after.problems) {
+          if (added.severity != CHECK_ERROR || hasCode(old, added.code)) continue;
+          breaks = line + " gives " + identityText(old.identity) +
+                   (old.clean ? " on a clean machine" : "") + " the error " + added.code;
+          break;
+        }
+      }
+      if (breaks.empty()) {
+        holding = line;
+        break;
+      }
+      broken += (broken.empty() ? "" : "; ") + breaks;
+    }
+    if (broken.empty()) continue;
+    if (holding.empty()) {
+      problem.fix += " (but " + broken + ")";
+    } else {
+      problem.fix = holding;
+      problem.fix += " (" + broken + ")";
+    }
+  }
+}
+
+// The whole dry run of one identity and machine, for the file or for a
+// changed copy of it.
+void judgePackage(const std::string& launcherPath, const std::vector<std::string>& args,
+                  CheckReport* report) {
   actAs(report->identity);
   report->launcherArgs = args;
   // The launcher started by this path would find itself here; the file
@@ -431,9 +709,16 @@ void checkPackage(const std::string& launcherPath,
   IniAnalysis analysis;
   IniListener listener = iniAnalysisListener(&analysis);
   std::string link, target;
-  FILE* iniFile = openPackageIni(*report, &link, &target);
-  report->iniRead = iniFile && processINI(iniFile, &report->ini, &listener) == 1;
-  if (iniFile) fclose(iniFile);
+  if (report->iniFromText) {
+    std::string text = report->iniText;
+    FILE* file = text.empty() ? nullptr : fmemopen(text.data(), text.size(), "r");
+    report->iniRead = processINI(file, &report->ini, &listener) == 1;
+    if (file) fclose(file);
+  } else {
+    FILE* iniFile = openPackageIni(*report, &link, &target);
+    report->iniRead = iniFile && processINI(iniFile, &report->ini, &listener) == 1;
+    if (iniFile) fclose(iniFile);
+  }
   std::string unreadable =
       report->iniRead ? fileProblem(*report, report->iniPath) : std::string();
   if (!report->iniRead || !unreadable.empty()) {
@@ -487,4 +772,17 @@ void checkPackage(const std::string& launcherPath,
   report->sufficient = isAgentSufficient(report->agent, report->ini);
   decideRun(keyLine, report);
   addRunFails(report);
+}
+
+}  // namespace
+
+void checkPackage(const std::string& launcherPath,
+                  const std::vector<std::string>& args, CheckReport* report) {
+  judgePackage(launcherPath, args, report);
+  if (!report->iniRead || report->help) return;
+  // Changed copies of the INI file are judged, each as its own run.
+  std::string text = iniBytes(*report);
+  explainCauses(launcherPath, args, text, report);
+  checkFixesHold(launcherPath, args, text, report);
+  actAs(report->identity);
 }

@@ -207,29 +207,38 @@ void checkIdentityValues(const KeyLines& keyLine, CheckReport* report) {
   std::string perUser;
   if (getRegKeyPath(key, KEY_TYPE_USER, &perUser) != 0) perUser = "$HOME/" + key;
   int line = lineOf(keyLine, "LOCATION_KEY");
+  // Both layouts work when the installer writes the key where the launcher
+  // reads it (the launcher tells it where); each carries a risk of its own.
   if (!key.empty() && !report->settings.isUserAdmin && isFileAbsolute(key)) {
-    addProblem(report, report->iniPath, line, CHECK_ERROR, "absolute-key-per-user",
-               "LOCATION_KEY=" + key + " is an absolute path, but run by " + who +
+    size_t first = key.find_first_not_of('/');
+    std::string underHome = first == std::string::npos ? std::string("<a key file>")
+                                                       : key.substr(first);
+    addProblem(report, report->iniPath, line, CHECK_WARNING, "absolute-key-per-user",
+               "LOCATION_KEY=" + key + " looks machine-wide, but run by " + who +
                    " the launcher is not in admin mode (" + reason +
                    "): it reads the key under the home directory, " + perUser +
-                   ", not " + key,
-               "LOCATION_KEY=<a path under the home directory>, e.g. " + key.substr(1) +
-                   ", or ISADMIN=true for a package only root runs");
+                   ", not " + key + "; an installer that writes " + key +
+                   " itself instead of the path it is given is never found",
+               "LOCATION_KEY=" + underHome +
+                   " (the same key, read under the home directory)");
   }
   if (!key.empty() && report->settings.isUserAdmin && !isFileAbsolute(key)) {
-    addProblem(report, report->iniPath, line, CHECK_ERROR, "relative-key-admin",
-               "LOCATION_KEY=" + key + " is relative, but run by " + who +
+    addProblem(report, report->iniPath, line, CHECK_WARNING, "relative-key-admin",
+               "LOCATION_KEY=" + key + " is relative, and run by " + who +
                    " the launcher is in admin mode (" + reason +
                    "): it reads the key in the package directory, " +
                    joinPath(report->info.launcherDir, key) +
-                   ", not under the home directory",
-               "ISADMIN=false when the installer installs per user, or an "
-               "absolute LOCATION_KEY (e.g. /etc/<vendor>/location) for a "
-               "machine-wide installation");
+                   ", so the installer must write it there: a package on a "
+                   "read-only medium cannot hold it",
+               "an absolute LOCATION_KEY (e.g. /etc/<vendor>/location) for a "
+               "machine-wide installation, or ISADMIN=false when the installer "
+               "installs per user");
   }
   if (report->identity.uid == 0 && isFalseWord(ini.iniIsAdmin) &&
       !isExplicitAdminRequest(ini, report->cmd)) {
-    std::string where = key.empty() ? "root's home directory" : perUser;
+    std::string where = !key.empty()                 ? perUser
+                        : report->identity.hasHome ? report->identity.home
+                                                   : std::string("no home directory");
     addProblem(report, report->iniPath, lineOf(keyLine, "ISADMIN"), CHECK_WARNING,
                "not-admin-as-root",
                "ISADMIN=" + ini.iniIsAdmin +

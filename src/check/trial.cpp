@@ -474,9 +474,7 @@ int probeStep(void* context, const std::string&, int out) {
                        (required.empty() ? std::string("1.0.0") : required) + "'/>";
     std::string detail =
         agent.refVersion.empty()
-            ? refusedOr(trace, trace.installedXMLFile,
-                        std::string("it holds no line with <package id='") + kAgentPackageId +
-                            "' version='...'")
+            ? refusedOr(trace, trace.installedXMLFile, packagesFileWhy(trace.installedXMLFile))
             : "version " + agent.refVersion + (sufficient ? ", at least " : ", lower than ") +
                   "the required " + (required.empty() ? std::string("(any)") : required);
     putItem(&text, "installed-packages", sufficient, trace.installedXMLFile + ": " + detail,
@@ -931,8 +929,12 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
   pointToWrittenLocation(report, field(located, "keyFile"));
   if (isUpgrade(*report)) pointToOldVersion(report);
   report->verdict = 0;
-  for (const TrialItem& item : report->items) {
-    if (!item.holds) report->verdict = 1;
+  const CheckProblem* cause = firstCause(check);
+  for (TrialItem& item : report->items) {
+    if (item.holds) continue;
+    report->verdict = 1;
+    // Mending what an item shows would miss what spoiled it.
+    if (cause) item.fix = cause->fix + " (the cause: " + cause->code + ")";
   }
   return report->verdict;
 }

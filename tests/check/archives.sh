@@ -22,6 +22,10 @@ for arch in "$@"; do
               launcher-check.1 example/setup example/setup.ini; do
     [ -e "$top/$file" ] || { echo "FAIL $arch: $file is not in the archive"; exit 1; }
   done
+  # Every relative link of the README leads somewhere in the archive.
+  for link in $(grep -o '](\([^)#:]*\))' "$top/README.md" | sed 's/^](//; s/)$//'); do
+    [ -e "$top/$link" ] || { echo "FAIL $arch: README.md links to $link, not in the archive"; exit 1; }
+  done
   grep -aq "launcher version $version" "$top/launcher" ||
     { echo "FAIL $arch: no version string in launcher"; exit 1; }
   [ "$("$top/launcher-check" --version)" = "launcher-check $version" ] ||

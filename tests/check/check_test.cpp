@@ -296,11 +296,11 @@ INSTANTIATE_TEST_SUITE_P(Classes, ProblemTest, ::testing::Values(
                 "command line: warning: -log /nonexistent/run.log: there is no directory",
                 "-log <a file", 0, {"-log", "/nonexistent/run.log"}},
     ProblemCase{"absolute-key-per-user", replaced(kG, "=.quorvin/agent.key", "=/etc/qv.key"), NONE,
-                "PKG/setup.ini:4: error: LOCATION_KEY=/etc/qv.key is an absolute path, but run by user",
-                "LOCATION_KEY=<a path under the home directory>", 1, {}, "--as-user=65534"},
+                "PKG/setup.ini:4: warning: LOCATION_KEY=/etc/qv.key looks machine-wide, but run by user",
+                "LOCATION_KEY=etc/qv.key", 0, {}, "--as-user=65534 --home /tmp"},
     ProblemCase{"relative-key-admin", replaced(kG, "ISADMIN=false\n", ""), NONE,
-                "PKG/setup.ini:4: error: LOCATION_KEY=.quorvin/agent.key is relative, but run by root",
-                "ISADMIN=false when", 1, {}, "--as-root"},
+                "PKG/setup.ini:4: warning: LOCATION_KEY=.quorvin/agent.key is relative, and run by root",
+                "an absolute LOCATION_KEY", 0, {}, "--as-root"},
     ProblemCase{"not-admin-as-root", kG, NONE,
                 "PKG/setup.ini:8: warning: ISADMIN=false: run by root", "keep it only when", 0, {},
                 "--as-root"},
@@ -394,6 +394,41 @@ TEST_F(CheckTest, StrictCountsWarnings) {
   EXPECT_EQ(1, check({}, "--strict").status);
 }
 
+// CR LF line ends spoil every line: the problems that follow from them are
+// listed under them, not counted, and the run's fix is theirs.
+TEST_F(CheckTest, ACauseCountsAloneWithItsConsequencesUnderIt) {
+  std::string crlf;
+  for (char c : std::string(kGood)) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  write(iniPath(), crlf);
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  Result r = check();
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.out.find("Problems: 1 error, 0 warnings\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("because of it, also: ")) << r.out;
+  EXPECT_EQ(std::string::npos, r.out.find("instead: LOCATION_KEY=")) << r.out;
+}
+
+// Of the two words a fix offers, the one that breaks the ordinary user's
+// run (admin mode reads the key in a package the user may not write) is
+// not the one shown.
+TEST_F(CheckTest, AFixIsOneThatBreaksNoRow) {
+  write(iniPath(), replaced(kGood, "ISADMIN=false", "ISADMIN=maybe"));
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  chmod(root.c_str(), 0755);
+  Result r = check({}, "--matrix");
+  EXPECT_NE(std::string::npos, r.out.find("instead: ISADMIN=false (ISADMIN=true gives ")) << r.out;
+}
+
+TEST_F(CheckTest, DoubleQuotesInTheInstalledPackagesFileAreNamed) {
+  write(iniPath(), kGood);
+  writeInstaller("installer/install", installsAgent("1.0.0"));
+  installAgent(agent("1.0.0"));
+  write(agentDir + "/data/installed.xml",
+        "<package id=\"com.telvane.quorvin.agent\" version=\"1.0.0\"/>\n");
+  Result r = check();
+  EXPECT_NE(std::string::npos, r.out.find("uses double quotes")) << r.out;
+}
+
 struct RunCase {
   const char* name;
   std::vector<std::string> args;
@@ -468,6 +503,7 @@ struct MatrixCase {
   std::string installer;  // its key and agent directory, as shellInstaller takes them
   std::string agentDir;
   bool rootWorks, userWorks;
+  const char* risk;  // the dry run's warning for the row that fails
 };
 void PrintTo(const MatrixCase& c, std::ostream* os) { *os << c.name; }
 
@@ -489,15 +525,14 @@ TEST_P(MatrixTest, PredictsTheRealRunsOfRootAndAnOrdinaryUser) {
   ASSERT_EQ(0, chown(userHome.c_str(), 65534, 65534));
   chmod(root.c_str(), 0755);
 
+  // Each layout works with an installer that writes the key where the
+  // launcher says; these installers do not, which only a trial can see. The
+  // dry run names the risk of the layout for the row whose run fails.
   Result matrix = check({}, "--matrix --as-user=65534 --home " + userHome);
-  EXPECT_EQ(c.rootWorks && c.userWorks ? 0 : 1, matrix.status) << matrix.out;
-  const bool expected[] = {c.rootWorks, c.rootWorks, c.userWorks, c.userWorks};
-  for (int row = 0; row < 4; ++row) {
-    size_t at = matrix.out.find("\n" + std::to_string(row + 1) + "  ");
-    ASSERT_NE(std::string::npos, at) << matrix.out;
-    std::string line = matrix.out.substr(at, matrix.out.find('\n', at + 1) - at);
-    EXPECT_NE(std::string::npos, line.find(expected[row] ? " works " : " FAILS ")) << line;
-  }
+  EXPECT_EQ(0, matrix.status) << matrix.out;
+  std::string rows = c.rootWorks ? "[3,4] " : "[1,2] ";
+  EXPECT_NE(std::string::npos, matrix.out.find(rows + pkgDir + "/setup.ini:4: warning: " + expanded(c.risk)))
+      << matrix.out;
 
   Result asRoot = run();
   EXPECT_EQ(c.rootWorks, asRoot.status == 0 && asRoot.out == "agent ran\n") << asRoot.err;
@@ -509,10 +544,11 @@ TEST_P(MatrixTest, PredictsTheRealRunsOfRootAndAnOrdinaryUser) {
 INSTANTIATE_TEST_SUITE_P(Packages, MatrixTest, ::testing::Values(
     // An absolute key is read under the home directory of an ordinary user.
     MatrixCase{"onlyRoot", "PKG/machine/agent.key", "PKG/machine/agent.key",
-               "PKG/machine/agent", true, false},
+               "PKG/machine/agent", true, false,
+               "LOCATION_KEY=PKG/machine/agent.key looks machine-wide"},
     // A relative key is read in the package directory in admin mode.
     MatrixCase{"onlyUser", ".qv/agent.key", "$HOME/.qv/agent.key", "$HOME/qv-agent",
-               false, true}));
+               false, true, "LOCATION_KEY=.qv/agent.key is relative"}));
 
 // ---------------------------------------------------------------------------
 // One verdict per command, package bytes never raw on the terminal, and

@@ -119,6 +119,14 @@ class TrialTest : public E2eTest {
     write(path, text);
     chmod(path.c_str(), 0755);
   }
+  void copyDemo() {
+    for (const char* file : {"setup.ini", "installer/install.sh", "agent/demo-agent"}) {
+      std::ifstream in(std::string(CHECK_EXAMPLES_DIR) + "/" + file);
+      std::stringstream text;
+      text << in.rdbuf();
+      writeScript(file, text.str());
+    }
+  }
 
   std::string scratch, token;
   static int serial;
@@ -137,18 +145,28 @@ std::string itemLine(const std::string& out, const std::string& code) {
 }
 
 TEST_F(TrialTest, TheDemoPackageWorksAsRootAndAsAnOrdinaryUser) {
-  for (const char* file : {"setup.ini", "installer/install.sh", "agent/demo-agent"}) {
-    std::ifstream in(std::string(CHECK_EXAMPLES_DIR) + "/" + file);
-    std::stringstream text;
-    text << in.rdbuf();
-    writeScript(file, text.str());
+  copyDemo();
+  // The ordinary user is someone who can log in, or a new user with a home
+  // of their own: nobody, with no home, would fail any per-user package.
+  // Once as this machine is, once as one with only root and nobody.
+  std::string onlySystem = root + "/only-system-accounts";
+  write(root + "/passwd", "root:x:0:0:root:/root:/bin/bash\n"
+                          "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n");
+  write(onlySystem, "#!/bin/sh\nexec unshare -m sh -c 'mount --bind " + root +
+                        "/passwd /etc/passwd && exec \"$@\"' sh \"$@\"\n");
+  chmod(onlySystem.c_str(), 0755);
+  for (const std::string& wrapper : {std::string(), onlySystem + " "}) {
+    for (const char* dryRun : {"--matrix", "--trial --matrix"}) {
+      Result r = trial({dryRun}, wrapper);
+      EXPECT_EQ(0, r.status) << r.out << r.err;
+      EXPECT_EQ(std::string::npos, r.out.find("error")) << r.out;
+      EXPECT_EQ(std::string::npos, r.out.find("uid 65534")) << r.out;
+    }
   }
-  Result r = trial({"--trial", "--matrix"});
-  EXPECT_EQ(0, r.status) << r.out << r.err;
-  EXPECT_NE(std::string::npos, r.out.find("Trial matrix          root (uid 0)          nobody (uid 65534)\n"))
-      << r.out;
+  Result r = trial({"--trial", "--matrix"}, onlySystem + " ");
+  EXPECT_NE(std::string::npos, r.out.find("3  a new user (uid 1000, assumed")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("  verdict             works                 works\n")) << r.out;
-  EXPECT_NE(std::string::npos, r.out.find("created  /nonexistent/.quorvin-demo/location")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("/.quorvin-demo/location  ")) << r.out;
 }
 
 struct BrokenCase {
@@ -202,6 +220,52 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"private_package", "exit 0", "1.0.0", "$HOME/.quorvin/agent.key", true, false,
                    true, "--as-user", "ini-file", "cannot be read", ""}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
+
+// The dry run's verdict for a row is what the trial of that row shows: an
+// error means the run fails, a warning that it works. The demo's installer
+// writes the key wherever the launcher says, so only the INI decides.
+TEST_F(TrialTest, TheDryRunPredictsEveryTrialOfTheCorpus) {
+  const std::string head = "[INSTALLER]\nLOCATION=installer/install.sh\n[MANAGER]\n";
+  const std::string tail = "VERSION=1.0.0\nLAUNCHER=demo-agent\n";
+  const std::string perUser = head + "LOCATION_KEY=.acme/location\n" + tail;
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  auto crlf = [](std::string text) {
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+      text.insert(at, "\r");
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string ini;
+  } corpus[] = {
+      {"per user for everyone", perUser + "[COMMON]\nISADMIN=false\n"},
+      {"machine-wide for root, per user for others",
+       head + "LOCATION_KEY=/etc/acme/location\n" + tail},
+      {"relative key, root in admin mode", perUser},
+      {"admin mode for everyone", perUser + "[COMMON]\nISADMIN=true\n"},
+      {"not a boolean", perUser + "[COMMON]\nISADMIN=maybe\n"},
+      {"CR LF", crlf(perUser)},
+      {"byte-order mark", "\xef\xbb\xbf" + perUser},
+      {"misspelt header", replaced(perUser, "[MANAGER]", "[MANAGR]")},
+      {"no headers", replaced(replaced(perUser, "[MANAGER]\n", ""), "[INSTALLER]\n", "")},
+      {"no program", replaced(perUser, "LAUNCHER=demo-agent\n", "")},
+      {"quoted installer", replaced(perUser, "=installer/install.sh", "=\"installer/install.sh\"")},
+      {"blank after the program", replaced(perUser, "=demo-agent", "=demo-agent ")},
+  };
+  copyDemo();
+  for (const auto& variant : corpus) {
+    write(pkgDir + "/setup.ini", variant.ini);
+    for (const char* who : {"--as-root", "--as-user"}) {
+      Result dryRun = trial({who, "--clean"});
+      Result real = trial({"--trial", who});
+      EXPECT_EQ(dryRun.status, real.status)
+          << variant.name << ", " << who << "\n" << dryRun.out << real.out;
+    }
+  }
+}
 
 TEST_F(TrialTest, AnAgentProgramAnotherUserOwnsFailsForRoot) {
   // As tar leaves an archive's owner: the launcher run by root refuses it.
@@ -267,7 +331,7 @@ TEST_F(TrialTest, AJavaAgentStartsFromADirectoryWithABlank) {
               "echo \"zel.appDataLocation=$HOME/data\" > \"$dir/eclipse/configuration/config.ini\"\n"
               "echo \"<package id='com.telvane.quorvin.agent' version='1.0.0'/>\" > \"$HOME/data/installed.xml\"\n"
               "echo \"location=$dir\" > \"$HOME/.quorvin/agent.key\"\n");
-  Result r = trial({"--trial", "--as-user", "--agent-seconds", "30"});
+  Result r = trial({"--trial", "--as-user=nobody", "--agent-seconds", "30"});
   EXPECT_EQ(0, r.status) << r.out << r.err;
   EXPECT_EQ(0u, itemLine(r.out, "agent-run").find("ok    agent-run: exited with 0")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("argv[2] = \"/nonexistent/quorvin agent/eclipse/startup.jar\"\n"))
