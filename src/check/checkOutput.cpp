@@ -1,5 +1,7 @@
 #include "checkOutput.h"
 
+#include <algorithm>
+
 #include "checkEscape.h"
 #include "checkRun.h"
 #include "launcherVersion.h"
@@ -239,14 +241,24 @@ std::string formatCheckText(const CheckReport& report) {
   return out;
 }
 
+int asColumnWidth(const std::vector<CheckReport>& rows) {
+  size_t width = 28;
+  for (const CheckReport& row : rows) {
+    width = std::max(width, escapedText(identityText(row.identity)).size());
+  }
+  return static_cast<int>(width);
+}
+
 std::string formatMatrixText(const std::vector<CheckReport>& rows, bool strict) {
   if (rows.empty()) return std::string();
   std::string out = header(rows[0]) + "\n";
-  out += formatText("   %-28s %-8s %-8s %s\n", "As", "Machine", "Verdict", "Predicted end");
+  int width = asColumnWidth(rows);
+  out += formatText("   %-*s %-8s %-8s %s\n", width, "As", "Machine", "Verdict", "Predicted end");
   for (size_t i = 0; i < rows.size(); ++i) {
     const CheckReport& row = rows[i];
     bool works = checkVerdict({row}, strict) == 0;
-    out += formatText("%zu  %-28s %-8s %-8s %s\n", i + 1, escapedText(identityText(row.identity)).c_str(),
+    out += formatText("%zu  %-*s %-8s %-8s %s\n", i + 1, width,
+                      escapedText(identityText(row.identity)).c_str(),
                       row.clean ? "clean" : "here", works ? "works" : "FAILS",
                       shortEnd(row).c_str());
   }

@@ -13,6 +13,8 @@
 int checkVerdict(const std::vector<CheckReport>& reports, bool strict);
 
 std::string formatCheckText(const CheckReport& report);
+// How wide the "As" column of a table of `rows` is: its longest entry.
+int asColumnWidth(const std::vector<CheckReport>& rows);
 // One table of the predicted ends of several reports of one package, then
 // their problems, each once.
 std::string formatMatrixText(const std::vector<CheckReport>& rows, bool strict);

@@ -1160,7 +1160,8 @@ std::string formatVerdictText(const std::vector<CheckReport>& rows,
                               const std::vector<TrialReport>& trials, bool strict,
                               int verdict) {
   std::string out = "\nVerdict (a trial decides the row it ran, the dry run the others):\n";
-  out += formatText("   %-28s %-8s %-10s %-10s %s\n", "As", "Machine", "Predicted", "Trial",
+  int width = asColumnWidth(rows);
+  out += formatText("   %-*s %-8s %-10s %-10s %s\n", width, "As", "Machine", "Predicted", "Trial",
                     "Verdict");
   bool contradicted = false;
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -1172,7 +1173,7 @@ std::string formatVerdictText(const std::vector<CheckReport>& rows,
                                                            : "cannot run";
     int row = rowVerdict(rows[i], trial, strict);
     std::string line = formatText(
-        "%zu  %-28s %-8s %-10s %-10s %s", i + 1,
+        "%zu  %-*s %-8s %-10s %-10s %s", i + 1, width,
         escapedText(identityText(rows[i].identity)).c_str(), rows[i].clean ? "clean" : "here",
         predicted == 0 ? "works" : "fails", tried.c_str(),
         row == 0 ? "works" : row == 1 ? "FAILS" : "no trial");
