@@ -102,6 +102,8 @@ void checkIgnoredOptions(CheckReport* report) {
                    arg + " VALUE");
         break;
       case CMD_ARG_IGNORED: {
+        // The launcher answers these itself before anything else.
+        if (arg == "--version" || arg == "-version") break;
         std::string nearest = nearestText(arg, known);
         addProblem(report, std::string(), 0, CHECK_WARNING, "unknown-option",
                    shown(arg) + " is no launcher option (options are compared "

@@ -745,8 +745,9 @@ void judgePackage(const std::string& launcherPath, const std::vector<std::string
   argv.reserve(argvText.size() + 1);
   for (std::string& arg : argvText) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  report->help = parseCmdlineArg(static_cast<int>(argvText.size()), argv.data(),
-                                 &report->cmd) == 0;
+  int argc = static_cast<int>(argvText.size());
+  bool version = isVersionRequest(argc, argv.data()) == 1;
+  report->help = parseCmdlineArg(argc, argv.data(), &report->cmd) == 0 || version;
   processCmdLineAndIni(report->info, report->ini, report->cmd, &report->settings);
 
   KeyLines keyLine = checkIniLines(analysis, report);
@@ -757,8 +758,10 @@ void judgePackage(const std::string& launcherPath, const std::vector<std::string
   describeSettings(report);
   if (report->help) {
     report->endStatus = 0;
-    report->endText = "a help option: the usage is shown, nothing else runs, "
-                      "exit status 0";
+    report->endText = version ? "a version option: the launcher prints its name and version, "
+                                "nothing else runs, exit status 0"
+                              : "a help option: the usage is shown, nothing else runs, "
+                                "exit status 0";
     return;
   }
   getInstalledAgentInfo(report->info, report->ini, report->settings,

@@ -843,8 +843,8 @@ int runTrial(const TrialOptions& options, const CheckIdentity& who, const CheckR
     return 1;
   }
   if (check.help) {
-    return cannotRun(report, "the launcher options hold a help form: a run shows the usage "
-                             "and installs nothing");
+    return cannotRun(report, "the launcher options hold a help or version form: a run only "
+                             "answers it and installs nothing");
   }
 
   SandboxOptions sandboxOptions;
