@@ -26,7 +26,7 @@ bool model(const std::vector<std::string>& args, CmdSettings* out) {
       collecting = &out->argManagerArgs;
     } else if (collecting) {
       collecting->push_back(arg);
-    } else if (isOneOf(arg, {"-help", "-h", "-?", "/help", "/?"})) {
+    } else if (isOneOf(arg, {"-help", "--help", "-h", "-?", "/help", "/?"})) {
       return false;
     } else if (isOneOf(arg, {"-input", "-appDataLocation", "-nl", "-log"})) {
       if (i + 1 >= args.size()) continue;

@@ -4,10 +4,10 @@
 
 namespace {
 
-// Every stored value comes from one piece of at most 254 bytes, cut at its
-// newline.
-bool isPieceValue(const std::string& value) {
-  return value.size() < 255 && value.find('\n') == std::string::npos;
+// Every stored value comes from one whole line: it never holds a line end,
+// and it is never longer than the file.
+bool isLineValue(const std::string& value, size_t size) {
+  return value.size() <= size && value.find('\n') == std::string::npos;
 }
 
 }  // namespace
@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         &ini.iniManagerVersion, &ini.iniManagerLauncher,
         &ini.iniManagerLauncherSilent, &ini.iniManagerInput, &ini.iniMode,
         &ini.iniSilent, &ini.iniIsAdmin, &ini.iniAppDataLocation, &ini.iniNL}) {
-    fuzz::check(isPieceValue(*value), "INI value within one piece");
+    fuzz::check(isLineValue(*value, size), "INI value within one line");
   }
-  // Each ARG line is one piece of at least "ARG=" plus a line end or the
-  // 254-byte cut, so the lists can never outnumber the file's bytes / 4.
+  // Each ARG line holds at least "ARG=", so the lists can never outnumber
+  // the file's bytes / 4.
   fuzz::check((ini.iniInstallerArgs.size() + ini.iniManagerArgs.size()) * 4 <=
                   size,
               "no more ARG entries than ARG lines");
