@@ -45,7 +45,15 @@ std::string jsonProblems(const CheckReport& report) {
            ", \"line\": " + std::to_string(p.line) + ", \"severity\": \"" +
            severityName(p.severity) + "\", \"code\": " + jsonString(p.code) +
            ",\n     \"message\": " + jsonString(p.message) +
-           ",\n     \"fix\": " + jsonString(p.fix) + "}";
+           ",\n     \"fix\": " + jsonString(p.fix) + ",\n     \"consequences\": [";
+    for (size_t c = 0; c < p.consequences.size(); ++c) {
+      const CheckConsequence& consequence = p.consequences[c];
+      out += std::string(c ? ", " : "") + "{\"severity\": \"" +
+             severityName(consequence.severity) + "\", \"code\": " +
+             jsonString(consequence.code) + ", \"message\": " + jsonString(consequence.message) +
+             "}";
+    }
+    out += "]}";
   }
   return out + (report.problems.empty() ? "]" : "\n  ]");
 }
