@@ -250,8 +250,9 @@ int runCaptured(const std::string& path, const std::vector<std::string>& argv, i
 
 // --- The steps, run inside the copy -----------------------------------------------
 
-// Where the launcher would find an agent now: the file it reads and the
-// directory named there.
+// Where the launcher would find an agent now: the file it reads, the
+// directory named there, the version found and whether it suffices (what
+// the launcher decides to install on).
 int locateStep(void* context, const std::string&, int out) {
   const CheckReport& check = *static_cast<TrialContext*>(context)->check;
   Settings settings = settingsHere(check);
@@ -261,6 +262,8 @@ int locateStep(void* context, const std::string&, int out) {
   std::string text;
   put(&text, "keyFile", trace.keyFile);
   put(&text, "location", agent.refLocation);
+  put(&text, "version", agent.refVersion);
+  put(&text, "sufficient", isAgentSufficient(agent, check.ini) ? "1" : "0");
   finish(out, &text);
   return 0;
 }
@@ -522,21 +525,6 @@ int oldReleaseStep(void* context, const std::string&, int out) {
   return 0;
 }
 
-// What this package's launcher finds before it decides to install.
-int beforeStep(void* context, const std::string&, int out) {
-  const CheckReport& check = *static_cast<TrialContext*>(context)->check;
-  Settings settings = settingsHere(check);
-  AgentInfo agent;
-  ProbeTrace trace;
-  getInstalledAgentInfo(check.info, check.ini, settings, &agent, &trace);
-  std::string text;
-  put(&text, "location", agent.refLocation);
-  put(&text, "version", agent.refVersion);
-  put(&text, "sufficient", isAgentSufficient(agent, check.ini) ? "1" : "0");
-  finish(out, &text);
-  return 0;
-}
-
 // The package's own launcher binary on another system: it starts there only
 // with a loader and a C library it was linked for. Its usage text is a run
 // that changes nothing.
@@ -769,7 +757,7 @@ bool installOldRelease(Sandbox* box, TrialReport* report) {
   upgrade.oldStatus = number(field(ran, "oldStatus"));
   upgrade.oldAgentStarted = field(ran, "oldAgent") == "1";
   upgrade.oldOutput = field(ran, "oldOutput");
-  if (sandboxRun(box, beforeStep, true, "", kStepSeconds, &output, &status) != 0) return false;
+  if (sandboxRun(box, locateStep, true, "", kStepSeconds, &output, &status) != 0) return false;
   Fields found = parseFields(output);
   upgrade.beforeLocation = field(found, "location");
   upgrade.beforeVersion = field(found, "version");
