@@ -734,8 +734,16 @@ std::vector<SandboxChange> changesBetween(const std::vector<SandboxChange>& befo
   std::vector<SandboxChange> changes;
   for (const SandboxChange& change : after) {
     bool old = false;
-    for (const SandboxChange& earlier : before) old = old || earlier == change;
-    if (!old) changes.push_back(change);
+    bool existed = false;
+    for (const SandboxChange& earlier : before) {
+      old = old || earlier == change;
+      existed = existed || (earlier.path == change.path && earlier.change != '-');
+    }
+    if (old) continue;
+    changes.push_back(change);
+    // A file an old release installed and this installer wrote again (in
+    // the scratch home every file counts as new to the copy) is changed.
+    if (existed && change.change == '+') changes.back().change = '~';
   }
   std::sort(changes.begin(), changes.end(),
             [](const SandboxChange& a, const SandboxChange& b) { return a.path < b.path; });
