@@ -76,13 +76,16 @@ void takeName(Walk* walk, std::string* name, bool* last) {
 }
 
 // Makes `fd` (taken over, closed on failure) the directory the walk stands
-// in, after checking it where root's rule applies.
-bool enter(Walk* walk, int fd, const std::string& name, std::string* why) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
+// in, after checking it where root's rule applies. `known` is its status
+// when the caller has it already, which spares a system call.
+bool enter(Walk* walk, int fd, const std::string& name, std::string* why,
+           const struct stat* known = nullptr) {
+  struct stat own;
+  if (!known && fstat(fd, &own) != 0) {
     close(fd);
     return false;
   }
+  const struct stat& st = known ? *known : own;
   if (walk->checkAll) {
     if (isPackageDirectory(st)) {
       walk->exemptDepth = 0;
@@ -173,7 +176,7 @@ bool walkToLast(Walk* walk, std::string* name, std::string* why) {
       errno = ENOTDIR;
       return false;
     }
-    if (!enter(walk, fd, *name, why)) return false;
+    if (!enter(walk, fd, *name, why, &st)) return false;
   }
 }
 
