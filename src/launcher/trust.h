@@ -55,7 +55,8 @@ std::string aclProblem(const char* acl, size_t size, uid_t euid);
 // has none.
 std::string aclProblemAt(const char* path, uid_t euid);
 // The whole rule for a file opened as `fd` (O_PATH is enough) with status
-// `st`: ownershipProblem, then its ACL. Where /proc is not mounted, a
+// `st`: ownershipProblem, then its ACL, read only when the mode's group
+// bits (the mask, under an ACL) allow writing. Where /proc is not mounted, a
 // regular file's ACL is read by opening `name` in `dirFd` again, when given.
 std::string trustProblem(int fd, const struct stat& st, uid_t euid, bool stickyAllowed,
                          int dirFd = -1, const char* name = nullptr);

@@ -152,6 +152,8 @@ bool isAscii(const std::string& text) {
 // The C locale's ASCII is left alone: the catalogue is English there, and
 // the only other bytes are the user's own paths, best shown as they are.
 // So are bytes that are not UTF-8 at all (a path in the locale's own set).
+// The converter's three functions are looked up here, where one is needed:
+// imported, they would cost every run their binding at start.
 std::string inLocaleCharset(const std::string& text) {
   if (isAscii(text)) return text;
   const char* codeset = nl_langinfo(CODESET);
@@ -159,8 +161,16 @@ std::string inLocaleCharset(const std::string& text) {
       strcmp(codeset, "ANSI_X3.4-1968") == 0) {
     return text;
   }
-  iconv_t converter = iconv_open((std::string(codeset) + "//TRANSLIT").c_str(), "UTF-8");
-  // iconv_open's failure value is (iconv_t)-1.
+  iconv_t (*openConverter)(const char* to, const char* from);
+  size_t (*convert)(iconv_t converter, char** in, size_t* inLeft, char** out, size_t* outLeft);
+  int (*closeConverter)(iconv_t converter);
+  if (!resolve(RTLD_DEFAULT, "iconv_open", &openConverter) ||
+      !resolve(RTLD_DEFAULT, "iconv", &convert) ||
+      !resolve(RTLD_DEFAULT, "iconv_close", &closeConverter)) {
+    return text;
+  }
+  iconv_t converter = openConverter((std::string(codeset) + "//TRANSLIT").c_str(), "UTF-8");
+  // Its failure value is (iconv_t)-1.
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
   if (converter == reinterpret_cast<iconv_t>(-1)) return text;
   std::string result;
@@ -170,7 +180,7 @@ std::string inLocaleCharset(const std::string& text) {
   while (inLeft > 0) {
     char* out = buffer;
     size_t outLeft = sizeof buffer;
-    size_t done = iconv(converter, &in, &inLeft, &out, &outLeft);
+    size_t done = convert(converter, &in, &inLeft, &out, &outLeft);
     int error = errno;
     result.append(buffer, sizeof buffer - outLeft);
     if (done != static_cast<size_t>(-1) || error == E2BIG) continue;
@@ -182,10 +192,10 @@ std::string inLocaleCharset(const std::string& text) {
   // A stateful set (ISO-2022-JP) goes back to its initial state.
   char* out = buffer;
   size_t outLeft = sizeof buffer;
-  if (iconv(converter, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1)) {
+  if (convert(converter, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1)) {
     result.append(buffer, sizeof buffer - outLeft);
   }
-  iconv_close(converter);
+  closeConverter(converter);
   return result;
 }
 

@@ -133,11 +133,13 @@ void drainPendingSignals(const sigset_t& inheritedMask) {
 // installer), and job control (Ctrl-Z, fg) would no longer reach it. There
 // the terminal's own signals already reach every process of the group.
 bool isChildGroupOwn() {
-  int tty = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // openat and getpgid(0), which the launcher imports already, rather than
+  // open and getpgrp: each import costs every run its binding at start.
+  int tty = openat(AT_FDCWD, "/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (tty < 0) return true;
   pid_t foreground = tcgetpgrp(tty);
   close(tty);
-  return foreground != getpgrp();
+  return foreground != getpgid(0);
 }
 
 // In the child after fork: it is to learn when the launcher dies, even by
