@@ -286,6 +286,13 @@ int parseCmdlineArg(int argc, char** argv, CmdSettings* cmd,
 }
 
 int isVersionRequest(int argc, char** argv) {
+  // Every run asks, so the common answer comes without a parse: no
+  // argument is a version form at all.
+  bool mentioned = false;
+  for (int i = 1; i < argc && !mentioned; ++i) {
+    for (const char* form : kVersionForms) mentioned = mentioned || strcmp(argv[i], form) == 0;
+  }
+  if (!mentioned) return 0;
   // The parser's own reading decides where an option stands: the value of
   // -input or an argument collected for the agent asks nothing.
   VersionScan scan{argv, 0};
