@@ -203,51 +203,6 @@ std::string startFix(const std::string& why, const std::string& path) {
   return "make " + path + " a program this user can run";
 }
 
-// Runs a program with its output in `capture`; waits at most `seconds`
-// (forever when negative). *running when it was still running then.
-int runCaptured(const std::string& path, const std::vector<std::string>& argv, int capture,
-                int seconds, bool* running, double* took) {
-  struct timespec start, now;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    // Its own process group, so that everything it started ends with it.
-    setpgid(0, 0);
-    if (capture >= 0) {
-      dup2(capture, 1);
-      dup2(capture, 2);
-    }
-    execv(path.c_str(), args.data());
-    dprintf(2, "cannot start %s: %s\n", path.c_str(), strerror(errno));
-    _exit(255);
-  }
-  if (child < 0) return 255;
-  *running = false;
-  int status = 0;
-  for (;;) {
-    pid_t done = waitpid(child, &status, WNOHANG);
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    *took = static_cast<double>(now.tv_sec - start.tv_sec) +
-            static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-    if (done == child) break;
-    if (done < 0 && errno != EINTR) return 255;
-    if (seconds >= 0 && *took >= seconds) {
-      *running = true;
-      kill(-child, SIGKILL);
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      return -1;
-    }
-    struct timespec pause = {0, kPollNanoseconds};
-    nanosleep(&pause, nullptr);
-  }
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-}
-
 // --- The steps, run inside the copy -----------------------------------------------
 
 // Where the launcher would find an agent now: the file it reads, the
@@ -515,6 +470,9 @@ int oldReleaseStep(void* context, const std::string&, int out) {
   Capture capture;
   startCapture(&capture);
   bool agentStarted = false;
+  // A trial shows no window on the author's desktop.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
   int rc = runLauncherUntilAgent(trial.upgradeFrom, argv, capture.input, kInstallerSeconds,
                                  &agentStarted);
   std::string text;

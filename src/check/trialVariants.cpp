@@ -15,6 +15,7 @@
 
 #include "check.h"
 #include "checkEscape.h"
+#include "trust.h"
 #include "utilities.h"
 
 namespace {
@@ -102,10 +103,6 @@ std::string quotedName(const std::string& line) {
   return std::string();
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 }  // namespace
 
 std::string elfInterpreterProblem(const std::string& path) {
@@ -161,30 +158,28 @@ std::string missingLibrary(const std::string& output) {
   return std::string();
 }
 
-int runLauncherUntilAgent(const std::string& path, const std::vector<std::string>& argv,
-                          int capture, int seconds, bool* agentStarted) {
-  *agentStarted = false;
-  struct stat launcher;
-  if (stat(path.c_str(), &launcher) != 0) return 255;
+int runCaptured(const std::string& path, const std::vector<std::string>& argv, int capture,
+                int seconds, bool* running, double* took, bool (*stop)(pid_t, void*),
+                void* stopContext) {
+  struct timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  // Closes when the child has become the launcher: from then on, another
-  // program in its place is the agent.
+  // Closes when the child has become the program (or ended): only from then
+  // on does `stop` look at it.
   int started[2];
   if (pipe2(started, O_CLOEXEC) != 0) return 255;
   pid_t child = fork();
   if (child == 0) {
     close(started[0]);
+    // Its own process group, so that everything it started ends with it.
     setpgid(0, 0);
     if (capture >= 0) {
       dup2(capture, 1);
       dup2(capture, 2);
     }
-    // A trial shows no window on the author's desktop.
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
     execv(path.c_str(), args.data());
     dprintf(2, "cannot start %s: %s\n", path.c_str(), strerror(errno));
     _exit(255);
@@ -198,19 +193,17 @@ int runLauncherUntilAgent(const std::string& path, const std::vector<std::string
   while (read(started[0], &byte, 1) < 0 && errno == EINTR) {
   }
   close(started[0]);
-  std::string exe = formatText("/proc/%d/exe", static_cast<int>(child));
-  struct timespec start, now;
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  *running = false;
   int status = 0;
   for (;;) {
     pid_t done = waitpid(child, &status, WNOHANG);
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    *took = static_cast<double>(now.tv_sec - start.tv_sec) +
+            static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
     if (done == child) break;
     if (done < 0 && errno != EINTR) return 255;
-    struct stat running;
-    bool replaced = stat(exe.c_str(), &running) == 0 && !sameFile(running, launcher);
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (replaced || now.tv_sec - start.tv_sec >= seconds) {
-      *agentStarted = replaced;
+    if ((stop && stop(child, stopContext)) || (seconds >= 0 && *took >= seconds)) {
+      *running = true;
       kill(-child, SIGKILL);
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
@@ -220,6 +213,36 @@ int runLauncherUntilAgent(const std::string& path, const std::vector<std::string
     nanosleep(&pause, nullptr);
   }
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+namespace {
+
+// The launcher that ran, and whether another program has taken its place.
+struct AgentWatch {
+  struct stat launcher;
+  bool replaced;
+};
+
+bool launcherReplaced(pid_t child, void* context) {
+  AgentWatch* watch = static_cast<AgentWatch*>(context);
+  struct stat running;
+  std::string exe = formatText("/proc/%d/exe", static_cast<int>(child));
+  watch->replaced = stat(exe.c_str(), &running) == 0 && !isSameFile(running, watch->launcher);
+  return watch->replaced;
+}
+
+}  // namespace
+
+int runLauncherUntilAgent(const std::string& path, const std::vector<std::string>& argv,
+                          int capture, int seconds, bool* agentStarted) {
+  AgentWatch watch = {};
+  *agentStarted = false;
+  if (stat(path.c_str(), &watch.launcher) != 0) return 255;
+  bool running = false;
+  double took = 0;
+  int rc = runCaptured(path, argv, capture, seconds, &running, &took, launcherReplaced, &watch);
+  *agentStarted = watch.replaced;
+  return rc;
 }
 
 std::string upgradeText(const TrialUpgrade& u, bool installerRan) {

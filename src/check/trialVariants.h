@@ -5,6 +5,8 @@
 #ifndef LAUNCHER_TRIALVARIANTS_H_
 #define LAUNCHER_TRIALVARIANTS_H_
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -33,6 +35,15 @@ std::string missingCommand(const std::string& output);
 // `output` ("GLIBC_2.34"), or the library it could not load; empty when
 // the output shows neither.
 std::string missingLibrary(const std::string& output);
+
+// Runs a program with its output in `capture` (when >= 0), in a process
+// group of its own; waits at most `seconds` (forever when negative), or
+// until `stop` (when given), asked as it polls after the exec, says so;
+// then ends the group. Returns the exit status (128+N for a signal), -1
+// when it was ended, with *running true, or 255 when it could not start.
+int runCaptured(const std::string& path, const std::vector<std::string>& argv, int capture,
+                int seconds, bool* running, double* took,
+                bool (*stop)(pid_t child, void* context) = nullptr, void* stopContext = nullptr);
 
 // Runs a launcher with `argv` as it would run for a user, its output
 // kept to `capture`: until it ends, until `seconds` pass, or until it
