@@ -18,8 +18,9 @@ enum InstallLockState {
 };
 
 // Owns the lock file's descriptor: the lock ends with it, also when the
-// process dies. Neither the installer nor the agent holds it. A release removes the file, so no lock outlives the install it
-// guarded but one whose run was killed.
+// process dies. Neither the installer nor the agent holds it. A release
+// removes the file, so no lock outlives the install it guarded but one
+// whose run was killed.
 class InstallLock {
  public:
   InstallLock() = default;
