@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check(!key.empty() && key.find('=') == std::string::npos &&
                     key.find('\n') == std::string::npos &&
                     value.find('\n') == std::string::npos,
-                "entry as parseKey splits a piece");
+                "entry as parseKey splits a line");
     const char* found = list.find(key);
     fuzz::check(found && value == found, "find gives the entry's value");
     fuzz::check(list.add(key, "other") == 1, "add refuses an existing key");
